@@ -1,0 +1,38 @@
+// CCommandOption: the command-line switches of both modes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CCommandOption {
+public:
+    // One item; isSwitch when it began with '-' or '/', text is then without that character.
+    void ParseParam(const std::string& text, bool isSwitch, bool isLast);
+
+    std::string m_strFileDir;
+    std::string m_strFilePath;
+    std::string m_strInquiryRev;
+    std::string m_strRevFilter;
+    std::string m_strOutputName;
+    std::string m_strTargetProduct;
+    std::string m_strDriveLetter;
+    std::string m_strCustomer;
+    bool m_bAutoGenerate = false;
+    bool m_bUnattended = false;
+    bool m_bFilterFreeMinor = false;
+    bool m_bOnlyNewer = false;
+    bool m_bHideCopyright = false;
+    bool m_bSameCustomer = false;
+    bool m_bAutoStart = false;
+    bool m_bAutoExit = false;
+    bool m_bAllDrives = false;
+    bool m_bSilent = false;
+};
+
+// Splits a Windows command line into items by the usual rules (blanks separate,
+// double quotes group, backslashes escape quotes only in front of them). The first
+// item, the program name, ends at the next blank or, when quoted, at the closing quote.
+std::vector<std::string> SplitWindowsCommandLine(const std::string& commandLine);
+
+// Feeds items (program name excluded) to ParseParam the way the framework does.
+void ParseCommandItems(CCommandOption& option, const std::vector<std::string>& items);

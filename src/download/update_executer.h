@@ -1,0 +1,65 @@
+// CUpdateExecuter: writes the firmware body into one drive.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "drive/drive_control.h"
+
+enum DownloadResult : uint8_t {
+    ResultSucceeded = 0,
+    ResultFailed = 11,
+    ResultSequenceError = 12,
+    ResultSkipped = 14,
+    ResultPending = 255,
+};
+
+class CUpdateExecuter {
+public:
+    CUpdateExecuter();
+    // For tests: a drive control over a given transport.
+    explicit CUpdateExecuter(std::unique_ptr<IScsiTransport> transport);
+    virtual ~CUpdateExecuter();
+    CUpdateExecuter(const CUpdateExecuter&) = delete;
+    CUpdateExecuter& operator=(const CUpdateExecuter&) = delete;
+
+    void SetImage(const uint8_t* image, uint32_t length);
+    void SelectDrive(unsigned index);
+    bool IsUnitReady();
+    bool EjectDisc();
+    void Download();
+
+    // Written with release, read with acquire: the only value that crosses threads.
+    uint8_t GetResult() const { return m_byResult.load(std::memory_order_acquire); }
+    void SetResult(uint8_t result) { m_byResult.store(result, std::memory_order_release); }
+    // Read only after GetResult() returned a final value.
+    const std::string& GetErrorText() const { return m_strError; }
+
+    // Progress: bytes of the body sent so far and the body length (readable from any thread).
+    uint32_t GetBytesSent() const { return m_nBytesSent.load(std::memory_order_relaxed); }
+    uint32_t GetBytesTotal() const { return m_nImageLength; }
+
+    const std::string& GetModelName() const { return m_strModel; }
+    CDriveControl& Drive() { return m_drive; }
+
+    // Replaces the 3 s wait after the diagnostic (tests).
+    void SetSleep(std::function<void(unsigned ms)> sleep) { m_sleep = std::move(sleep); }
+
+private:
+    void PrepareSpecialModel();
+    CommandStatus Finish();
+    void RestoreSpecialModel();
+    void ComposeErrorText();
+
+    std::string m_strError;
+    std::atomic<uint8_t> m_byResult{ResultPending};
+    CDriveControl m_drive;
+    std::string m_strModel;
+    const uint8_t* m_pImage = nullptr;
+    uint32_t m_nImageLength = 0;
+    bool m_bSpecialModel = false;
+    std::atomic<uint32_t> m_nBytesSent{0};
+    std::function<void(unsigned ms)> m_sleep;
+};

@@ -1,0 +1,139 @@
+// CUpdateData: the update package of the process. Holds the executable as read,
+// the firmware body, the trailer values, revisions and the target list.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "drive/drive_control.h"
+#include "package/trailer.h"
+
+inline constexpr uint32_t kBufferSize = 4194304;      // both fixed buffers
+inline constexpr uint32_t kPackageModeSize = 1048576;  // larger files are updaters
+inline constexpr uint32_t kMainImageThreshold = 65536;
+inline constexpr uint32_t kImageHeaderSize = 1024;
+
+enum CheckResult : uint8_t {
+    CHECK_OK = 0,
+    CHECK_MAIN_INVALID = 4,
+    CHECK_MAIN_BROKEN = 5,
+    CHECK_CORE_INVALID = 7,
+    CHECK_CORE_BROKEN = 8,
+};
+
+// Load and generation result codes (one code space; texts in load_messages.h).
+enum LoadResult : uint8_t {
+    LOAD_OK = 0,
+    LOAD_PARAM_OPEN = 1,
+    LOAD_PARAM_DATA = 2,
+    LOAD_MAIN_OPEN = 3,
+    LOAD_CORE_OPEN = 6,
+    LOAD_OUTPUT_OPEN = 9,
+    LOAD_NO_ENGINE = 13,
+    LOAD_OUTPUT_TOO_LARGE = 14,
+    LOAD_OUTPUT_WRITE = 15,
+};
+
+// Why a detected package cannot be used (PackageFault()).
+enum class PackageFault : uint8_t {
+    None,           // no package, or a usable one
+    Bounds,         // trailer offset/length outside the file
+    RunTable,       // zero-run table outside the packed body or overfilling the buffer
+    ImageCheck,     // a program image failed its check (m_byImageCheckResult)
+};
+
+// Kind and series digit of a product name.
+struct ProductClass {
+    int kind = 0;
+    char series = 0;
+};
+
+class CUpdateData {
+public:
+    CUpdateData();
+    virtual ~CUpdateData();
+    CUpdateData(const CUpdateData&) = delete;
+    CUpdateData& operator=(const CUpdateData&) = delete;
+
+    // Package reading and the mode tests.
+    void ReadPackage(const std::string& path);
+    bool HasPackageData() const;
+    bool IsPackageEmpty() const;
+    // A package was found but must never be written into a drive.
+    bool IsPackageBroken() const { return m_fault != PackageFault::None; }
+    PackageFault GetPackageFault() const { return m_fault; }
+
+    const uint8_t* GetFirmware() const { return m_pFirmware; }
+    uint32_t GetFirmwareLength() const { return m_nFirmwareLength; }
+    void SetTargetProduct(const std::string& name) { m_strTargetProduct = name; }
+    void SetRevisionFilter(const std::string& filter) { m_strRevFilter = filter; }
+
+    // Program images.
+    bool VerifyChecksum(uint32_t offset, uint32_t length) const;
+    uint8_t CheckProgramImage(uint32_t offset, uint32_t length, bool main);
+    static std::string SizeText(uint32_t codeSize);
+
+    // Container codec. PackFirmware returns false when the output would not fit.
+    bool PackFirmware();
+    bool UnpackFirmware();
+    static int32_t Scramble(uint8_t* buffer, int32_t length, uint16_t seed);
+
+    // Maintenance mode.
+    uint8_t LoadParameterFile(const std::string& path);
+    uint8_t WritePackage(const std::string& path);
+    // Seconds since 1970 for the writer's seed; replaceable for tests.
+    void SetClock(std::function<int64_t()> clock) { m_clock = std::move(clock); }
+
+    // Target search.
+    void SearchTargets();
+    uint8_t GetTargetCount() const { return m_nTargetCount; }
+    uint8_t GetTargetDrive(uint8_t n) const { return m_byTargets[n]; }
+    std::string GetTargetLabel(uint8_t n);
+    int FindTargetByLetter(const std::string& letter);
+    uint8_t GetDriveCustomerCode(uint8_t drive);
+    void ReadDriveRevision(uint8_t n);
+    static ProductClass ClassifyProductName(const std::string& name);
+
+    // Members, read and set directly by the front ends.
+    std::string m_strImageModel;
+    std::string m_strTargetProduct;
+    std::string m_strMainFile;
+    std::string m_strMainSize;
+    std::string m_strNewRevision;
+    std::string m_strNewMinorRev;
+    std::string m_strCoreFile;
+    std::string m_strCoreSize;
+    std::string m_strCurRevision;
+    std::string m_strCurMinorRev;
+    std::string m_strCustomer;
+    uint8_t m_byImageCustomer = 0;
+    bool m_bMinorRevHidden = true;
+    bool m_bLogMode = false;
+    bool m_bFilterFreeMinor = false;
+    bool m_bOnlyNewer = false;
+    bool m_bHideCopyright = false;
+    bool m_bSameCustomer = false;
+    CDriveControl m_drive;
+    uint8_t* m_pFileImage = nullptr;
+    uint8_t* m_pFirmware = nullptr;
+    uint32_t m_nEngineSize = 0;
+    uint32_t m_nFileSize = 0;
+    uint32_t m_nPackageOffset = 0;
+    uint32_t m_nPackageLength = 0;
+    uint32_t m_nFirmwareLength = 0;
+    uint8_t m_nTargetCount = 0;
+    uint8_t m_byTargets[256] = {};
+    std::string m_strRevFilter;
+
+    // First non-zero CheckProgramImage result of the image walk (0 when all passed).
+    uint8_t m_byImageCheckResult = CHECK_OK;
+
+private:
+    void DetectPackage(const std::string& path, std::string* trailerRevision,
+                       std::string* trailerMinor);
+
+    PackageFault m_fault = PackageFault::None;
+    std::string m_strFileName;  // file name of the package read, for the minor-revision rule
+    std::function<int64_t()> m_clock;
+};
