@@ -1,0 +1,61 @@
+// System services used by the application and the updater dialog, behind an interface
+// so that tests can replace them (a fake clock and sleep make the long waits instant).
+// Implementations: system_services_win32.cpp, system_services_linux.cpp.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Outcome of enabling the shutdown privilege before a restart.
+enum class ShutdownPrivilege {
+    NoToken,     // the process token could not be opened
+    Enabled,     // the privilege is enabled (or none is needed)
+    NotEnabled,  // the privilege could not be enabled
+};
+
+class ISystemServices {
+public:
+    virtual ~ISystemServices() = default;
+
+    // Full path of the program's module file.
+    virtual std::string ModulePath() = 0;
+    // The command line as the system gave it (Windows form, program name first).
+    virtual std::string RawCommandLine() = 0;
+    // The command-line items after the program name.
+    virtual std::vector<std::string> Arguments() = 0;
+    // Path of the running executable, whose appended package is read.
+    virtual std::string ExecutablePath() = 0;
+    virtual bool ChangeDirectory(const std::string& dir) = 0;
+    // Folder of the unattended result log (Windows: the Windows directory).
+    virtual std::string WindowsFolder() = 0;
+
+    // Seconds since 1970.
+    virtual int64_t Now() = 0;
+    // Blocks the calling thread.
+    virtual void SleepMs(unsigned ms) = 0;
+    // Starts a worker thread at normal priority with the default stack.
+    virtual std::thread StartThread(std::function<void()> body) = 0;
+
+    // Restart: enable the privilege it needs, then ask the system to restart.
+    virtual ShutdownPrivilege EnableShutdownPrivilege() = 0;
+    // True when the restart request was accepted.
+    virtual bool RequestRestart() = 0;
+
+    virtual bool StdinIsTerminal() = 0;
+    virtual bool StdoutIsTerminal() = 0;
+};
+
+// The running system's services. argv is used where the system has no raw command line.
+std::unique_ptr<ISystemServices> CreatePlatformServices(int argc, char** argv);
+
+// Path of the running executable from a Windows command line: the first token (quoted:
+// up to the closing quote; otherwise up to the first blank), with ".exe" appended
+// unless its last four characters, lower-cased, are ".exe".
+std::string ExecutablePathFromCommandLine(const std::string& commandLine);
+
+// Joins items into one Windows command line, quoting items that contain blanks.
+std::string JoinCommandLine(const std::vector<std::string>& items);

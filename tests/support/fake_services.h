@@ -1,0 +1,51 @@
+// A fake ISystemServices for tests: a manual clock, sleeps that only record, scripted
+// restart outcomes and fixed paths.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/system_services.h"
+
+namespace testsupport {
+
+class FakeServices : public ISystemServices {
+public:
+    std::string ModulePath() override { return modulePath; }
+    std::string RawCommandLine() override { return commandLine; }
+    std::vector<std::string> Arguments() override { return arguments; }
+    std::string ExecutablePath() override { return executablePath; }
+    bool ChangeDirectory(const std::string& dir) override;
+    std::string WindowsFolder() override { return windowsFolder; }
+    int64_t Now() override { return now; }
+    void SleepMs(unsigned ms) override;
+    std::thread StartThread(std::function<void()> body) override;
+    ShutdownPrivilege EnableShutdownPrivilege() override;
+    bool RequestRestart() override;
+    bool StdinIsTerminal() override { return false; }
+    bool StdoutIsTerminal() override { return false; }
+
+    std::vector<unsigned> Sleeps();
+
+    std::string modulePath;
+    std::string commandLine;
+    std::vector<std::string> arguments;
+    std::string executablePath;
+    std::string windowsFolder;
+    std::vector<std::string> directories;  // every ChangeDirectory argument
+    bool changeDirectoryResult = true;
+    int64_t now = 1000000000;
+    std::atomic<int> threadsStarted{0};
+    ShutdownPrivilege privilege = ShutdownPrivilege::Enabled;
+    bool restartAccepted = true;
+    int privilegeRequests = 0;
+    int restartRequests = 0;
+
+private:
+    std::mutex m_lock;
+    std::vector<unsigned> m_sleeps;
+};
+
+}  // namespace testsupport
