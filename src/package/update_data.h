@@ -9,7 +9,7 @@
 #include "drive/drive_control.h"
 #include "package/trailer.h"
 
-inline constexpr uint32_t kBufferSize = 4194304;      // both fixed buffers
+inline constexpr uint32_t kBufferSize = 4194304;       // both fixed buffers
 inline constexpr uint32_t kPackageModeSize = 1048576;  // larger files are updaters
 inline constexpr uint32_t kMainImageThreshold = 65536;
 inline constexpr uint32_t kImageHeaderSize = 1024;
@@ -37,10 +37,10 @@ enum LoadResult : uint8_t {
 
 // Why a detected package cannot be used (PackageFault()).
 enum class PackageFault : uint8_t {
-    None,           // no package, or a usable one
-    Bounds,         // trailer offset/length outside the file
-    RunTable,       // zero-run table outside the packed body or overfilling the buffer
-    ImageCheck,     // a program image failed its check (m_byImageCheckResult)
+    None,        // no package, or a usable one
+    Bounds,      // trailer offset/length outside the file
+    RunTable,    // zero-run table outside the packed body or overfilling the buffer
+    ImageCheck,  // a program image failed its check (m_byImageCheckResult)
 };
 
 // Kind and series digit of a product name.

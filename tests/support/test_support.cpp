@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 std::string DataPath(const std::string& name) {
     std::string dir = VARNEL_TEST_DATA_DIR;
     for (char& c : dir) {
-        if (c == '/') c = kPathSeparator;
+        if (c == '/')
+            c = kPathSeparator;
     }
     return dir + kPathSeparator + name;
 }
@@ -35,18 +36,23 @@ TempDir::~TempDir() {
     fs::remove_all(m_path, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return m_path + kPathSeparator + name; }
+std::string TempDir::File(const std::string& name) const {
+    return m_path + kPathSeparator + name;
+}
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteAll(const std::string& path, const std::vector<uint8_t>& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace testsupport

@@ -1,0 +1,134 @@
+#include "app/command_option.h"
+
+#include "package/path_rules.h"
+
+namespace {
+
+bool Starts(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+}  // namespace
+
+void CCommandOption::ParseParam(const std::string& text, bool isSwitch, bool /*isLast*/) {
+    if (!isSwitch) {
+        m_strFilePath = text;
+        const auto pos = text.rfind(kPathSeparator);
+        const std::string dir = pos == std::string::npos ? text : text.substr(0, pos);
+        if (!dir.empty())
+            m_strFileDir = dir;
+        return;
+    }
+    // Every row is tested independently: one switch can match several.
+    if (Starts(text, "a"))
+        m_bAutoGenerate = true;
+    if (Starts(text, "i="))
+        m_strInquiryRev = text.substr(2);
+    if (Starts(text, "rf="))
+        m_strRevFilter = text.substr(3);
+    if (Starts(text, "op="))
+        m_strOutputName = text.substr(3);
+    if (Starts(text, "tp="))
+        m_strTargetProduct = text.substr(3);
+    if (Starts(text, "lw"))
+        m_bUnattended = true;
+    if (Starts(text, "ff"))
+        m_bFilterFreeMinor = true;
+    if (Starts(text, "no"))
+        m_bOnlyNewer = true;
+    if (Starts(text, "hc"))
+        m_bHideCopyright = true;
+    if (Starts(text, "cc"))
+        m_bSameCustomer = true;
+    if (Starts(text, "dl="))
+        m_strDriveLetter = Upper(text).substr(3);
+    if (Starts(text, "au"))
+        m_bAutoStart = true;
+    if (Starts(text, "ae"))
+        m_bAutoExit = true;
+    if (Starts(text, "all"))
+        m_bAllDrives = true;
+    if (Starts(text, "cn="))
+        m_strCustomer = Upper(text).substr(3);
+    if (Starts(text, "s") || Starts(text, "S")) {
+        m_bSilent = true;
+        m_bAutoStart = true;
+        m_bAutoExit = true;
+    }
+}
+
+std::vector<std::string> SplitWindowsCommandLine(const std::string& line) {
+    std::vector<std::string> items;
+    size_t i = 0;
+    const size_t n = line.size();
+    auto blank = [&](size_t k) { return line[k] == ' ' || line[k] == '\t'; };
+
+    // Program name: quoted up to the closing quote, else up to the first blank.
+    std::string program;
+    if (i < n && line[i] == '"') {
+        ++i;
+        while (i < n && line[i] != '"')
+            program += line[i++];
+        if (i < n)
+            ++i;
+    } else {
+        while (i < n && !blank(i))
+            program += line[i++];
+    }
+    items.push_back(program);
+
+    while (true) {
+        while (i < n && blank(i))
+            ++i;
+        if (i >= n)
+            break;
+        std::string item;
+        bool quoted = false;
+        while (i < n && (quoted || !blank(i))) {
+            if (line[i] == '\\') {
+                size_t slashes = 0;
+                while (i < n && line[i] == '\\') {
+                    ++slashes;
+                    ++i;
+                }
+                if (i < n && line[i] == '"') {
+                    item.append(slashes / 2, '\\');
+                    if (slashes % 2) {
+                        item += '"';
+                        ++i;
+                    }
+                } else {
+                    item.append(slashes, '\\');
+                }
+            } else if (line[i] == '"') {
+                if (quoted && i + 1 < n && line[i + 1] == '"') {
+                    item += '"';
+                    i += 2;
+                } else {
+                    quoted = !quoted;
+                    ++i;
+                }
+            } else {
+                item += line[i++];
+            }
+        }
+        items.push_back(item);
+    }
+    return items;
+}
+
+void ParseCommandItems(CCommandOption& option, const std::vector<std::string>& items) {
+    for (size_t k = 0; k < items.size(); ++k) {
+        const std::string& item = items[k];
+        const bool isSwitch = !item.empty() && (item[0] == '-' || item[0] == '/');
+        option.ParseParam(isSwitch ? item.substr(1) : item, isSwitch, k + 1 == items.size());
+    }
+}

@@ -1,0 +1,18 @@
+// File access of the core: plain reads through the standard library, and a
+// complete-or-nothing write that replaces the target only when all bytes are out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Reads up to max bytes from the start of the file. -1 when it cannot be opened.
+int64_t ReadFilePrefix(const std::string& path, uint8_t* buffer, uint32_t max);
+
+enum class WriteStatus { Ok, CannotCreate, WriteFailed };
+
+// Writes data to a temporary file beside path and moves it over path when complete.
+// On failure the temporary file is removed and an existing file at path is untouched.
+WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uint32_t size);
+
+// Platform: moves from over to, replacing an existing file.
+bool ReplaceFile(const std::string& from, const std::string& to);

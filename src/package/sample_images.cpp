@@ -1,0 +1,95 @@
+#include "package/sample_images.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "package/path_rules.h"
+#include "package/trailer.h"
+
+namespace {
+
+constexpr uint32_t kHeader = 1024;
+constexpr uint32_t kFixWord = 1020;  // header word that balances the sum
+
+void Put(std::vector<uint8_t>& image, size_t at, const std::string& text, size_t width) {
+    for (size_t k = 0; k < width; ++k)
+        image[at + k] = k < text.size() ? text[k] : 0;
+}
+
+bool WriteFile(const std::string& path, const void* data, size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fwrite(data, 1, size, f) == size;
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& spec) {
+    const uint32_t codeSize = spec.codeSize ? spec.codeSize : (spec.main ? 300 * 1024 : 40 * 1024);
+    std::vector<uint8_t> image(kHeader + codeSize, 0);
+    Put(image, 16, spec.model, 8);
+    Put(image, 24, spec.main ? "MAIN" : "CORE", 4);
+    if (spec.main)
+        Put(image, 40, spec.revision, 4);
+    WriteBE32(image.data() + 68, codeSize);
+
+    // Code: pseudo-random bytes with zero runs of assorted lengths, like real firmware.
+    uint32_t x = spec.seed * 2654435761u + 12345u;
+    size_t k = kHeader;
+    while (k < image.size()) {
+        x = x * 1664525u + 1013904223u;
+        const uint32_t r = x >> 8;
+        if ((r & 31) == 0) {
+            const size_t run = 64 + (r >> 5) % 2048;
+            k += run < image.size() - k ? run : image.size() - k;  // zeros already there
+        } else {
+            image[k++] = static_cast<uint8_t>(r | 1);
+        }
+    }
+    if (spec.main && image.size() >= 1280) {
+        std::memset(image.data() + 1248, 0, 32);
+        Put(image, 1248, "ARMS", 4);
+        if (spec.minor.size() == 2) {
+            image[1268] = 1;
+            Put(image, 1269, spec.minor, 2);
+        }
+        image[1279] = spec.customer;
+    }
+
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 1 < image.size(); i += 2)
+        sum += (uint32_t{image[i]} << 8) | image[i + 1];
+    if (image.size() & 1)
+        sum += uint32_t{image.back()} << 8;
+    const auto fix = static_cast<uint16_t>(0xFFFF - (sum & 0xFFFF));
+    image[kFixWord] = static_cast<uint8_t>(fix >> 8);
+    image[kFixWord + 1] = static_cast<uint8_t>(fix);
+    return image;
+}
+
+bool WriteSampleSet(const std::string& dir, const SampleImageSpec& mainSpec,
+                    const SampleImageSpec& coreSpec, std::string* error) {
+    const std::vector<uint8_t> mainImage = MakeSampleImage(mainSpec);
+    const std::vector<uint8_t> coreImage = MakeSampleImage(coreSpec);
+    const std::string prefix = dir.empty() ? std::string() : dir + kPathSeparator;
+    const std::string prm = "main.bin " + std::to_string(mainImage.size()) + "\r\ncore.bin " +
+                            std::to_string(coreImage.size()) + "\r\n";
+    const struct {
+        std::string name;
+        const void* data;
+        size_t size;
+    } files[] = {{"main.bin", mainImage.data(), mainImage.size()},
+                 {"core.bin", coreImage.data(), coreImage.size()},
+                 {"sample.prm", prm.data(), prm.size()}};
+    for (const auto& f : files) {
+        if (!WriteFile(prefix + f.name, f.data, f.size)) {
+            if (error)
+                *error = "cannot write " + prefix + f.name;
+            return false;
+        }
+    }
+    return true;
+}

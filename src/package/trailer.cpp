@@ -1,0 +1,91 @@
+#include "package/trailer.h"
+
+#include <cstring>
+
+#include "package/update_data.h"
+
+namespace {
+
+struct CustomerBit {
+    const char* code;
+    uint32_t flag;
+};
+
+// Reading order: a later entry wins when several bits are set.
+constexpr CustomerBit kCustomerBits[] = {
+    {"FUJITSU1", PKGF_CUST_FUJITSU1}, {"DELL", PKGF_CUST_DELL},
+    {"HPBPC", PKGF_CUST_HPBPC},       {"HPCPC", PKGF_CUST_HPCPC},
+    {"HPDTOENG", PKGF_CUST_HPDTOENG}, {"HPDTOCPE", PKGF_CUST_HPDTOCPE},
+    {"LENOVO", PKGF_CUST_LENOVO},
+};
+
+// Copies up to max bytes, stopping at the first zero byte.
+std::string FieldText(const uint8_t* p, size_t max) {
+    size_t n = 0;
+    while (n < max && p[n] != 0)
+        ++n;
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+void PutField(uint8_t* p, size_t width, const std::string& text) {
+    std::memset(p, 0, width);
+    std::memcpy(p, text.data(), text.size() < width ? text.size() : width);
+}
+
+}  // namespace
+
+uint32_t CustomerFlag(const std::string& customer) {
+    for (const auto& c : kCustomerBits) {
+        if (customer == c.code)
+            return c.flag;
+    }
+    return 0;
+}
+
+std::string CustomerFromFlags(uint32_t flags) {
+    std::string code;
+    for (const auto& c : kCustomerBits) {
+        if (flags & c.flag)
+            code = c.code;
+    }
+    return code;
+}
+
+void EncodeTrailer(const PackageTrailer& trailer, uint16_t t, uint8_t* out) {
+    WriteBE32(out + 2, trailer.packageOffset);
+    WriteBE32(out + 6, trailer.packageLength);
+    PutField(out + 10, 16, trailer.product);
+    PutField(out + 26, 4, trailer.filter);
+    PutField(out + 30, 4, trailer.revision);
+    PutField(out + 34, 2, trailer.minor);
+    for (int i = 0; i < 4; ++i)
+        out[36 + i] = static_cast<uint8_t>(trailer.flags >> (8 * i));
+    std::memcpy(out + 40, kPackageMagic, 32);
+    const auto seed = static_cast<uint16_t>(t - kTrailerSeedOffset);
+    CUpdateData::Scramble(out + 2, kTrailerSize - 2, seed);
+    out[0] = static_cast<uint8_t>(seed >> 8);
+    out[1] = static_cast<uint8_t>(seed);
+}
+
+bool DecodeTrailer(const uint8_t* in, PackageTrailer* trailer) {
+    uint8_t copy[kTrailerSize];
+    std::memcpy(copy, in, kTrailerSize);
+    const auto seed = static_cast<uint16_t>((copy[0] << 8) | copy[1]);
+    CUpdateData::Scramble(copy + 2, kTrailerSize - 2, seed);
+    if (std::memcmp(copy + 40, kPackageMagic, 32) != 0)
+        return false;
+
+    trailer->packageOffset = ReadBE32(copy + 2);
+    trailer->packageLength = ReadBE32(copy + 6);
+    trailer->product = FieldText(copy + 10, 16);
+    trailer->filter.assign(4, '*');
+    for (int i = 0; i < 4; ++i) {
+        if (copy[26 + i] != 0)
+            trailer->filter[i] = static_cast<char>(copy[26 + i]);
+    }
+    trailer->revision = FieldText(copy + 30, 4);
+    trailer->minor = FieldText(copy + 34, 2);
+    trailer->flags = uint32_t{copy[36]} | (uint32_t{copy[37]} << 8) | (uint32_t{copy[38]} << 16) |
+                     (uint32_t{copy[39]} << 24);
+    return true;
+}

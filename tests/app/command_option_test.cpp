@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/command_option.h"
+#include "package/path_rules.h"
+
+namespace {
+
+CCommandOption Parse(std::vector<std::string> items) {
+    CCommandOption o;
+    ParseCommandItems(o, items);
+    return o;
+}
+
+TEST(CommandOption, SwitchesMatchByLeadingCharacters) {
+    auto o = Parse({"-lw", "/S", "/dl=e", "/cn=lenovo", "/alle", "/i=A105", "/rf=1.0*",
+                    "/op=PRE-FIX", "/tp=ABC-1 (for XYZ)", "/ffx", "/no", "/hc", "/cc"});
+    EXPECT_TRUE(o.m_bUnattended);
+    EXPECT_TRUE(o.m_bSilent);
+    EXPECT_TRUE(o.m_bAutoStart);
+    EXPECT_TRUE(o.m_bAutoExit);
+    EXPECT_EQ(o.m_strDriveLetter, "E");
+    EXPECT_EQ(o.m_strCustomer, "LENOVO");
+    EXPECT_TRUE(o.m_bAllDrives);
+    EXPECT_TRUE(o.m_bAutoGenerate);  // "alle" begins with a
+    EXPECT_EQ(o.m_strInquiryRev, "A105");
+    EXPECT_EQ(o.m_strRevFilter, "1.0*");
+    EXPECT_EQ(o.m_strOutputName, "PRE-FIX");
+    EXPECT_EQ(o.m_strTargetProduct, "ABC-1 (for XYZ)");
+    EXPECT_TRUE(o.m_bFilterFreeMinor && o.m_bOnlyNewer && o.m_bHideCopyright && o.m_bSameCustomer);
+}
+
+TEST(CommandOption, CaseAndSingleMeanings) {
+    auto o = Parse({"/LW", "/AU", "/Dl=x"});
+    EXPECT_FALSE(o.m_bUnattended);
+    EXPECT_FALSE(o.m_bAutoStart);
+    EXPECT_FALSE(o.m_bAutoGenerate);
+    EXPECT_EQ(o.m_strDriveLetter, "");
+
+    auto au = Parse({"/au", "/dl="});
+    EXPECT_TRUE(au.m_bAutoStart);
+    EXPECT_TRUE(au.m_bAutoGenerate);
+    EXPECT_FALSE(au.m_bAutoExit);
+    EXPECT_FALSE(au.m_bSilent);
+    EXPECT_EQ(au.m_strDriveLetter, "");
+
+    auto later = Parse({"/op=one", "/op=two", "-s"});
+    EXPECT_EQ(later.m_strOutputName, "two");
+    EXPECT_TRUE(later.m_bSilent);
+}
+
+TEST(CommandOption, PlainItemGivesFileAndFolder) {
+    const std::string sep(1, kPathSeparator);
+    auto o = Parse({"work" + sep + "new.prm"});
+    EXPECT_EQ(o.m_strFilePath, "work" + sep + "new.prm");
+    EXPECT_EQ(o.m_strFileDir, "work");
+    auto bare = Parse({"new.prm"});
+    EXPECT_EQ(bare.m_strFileDir, "new.prm");
+    auto later = Parse({"a" + sep + "x.prm", "b" + sep + "y.prm"});
+    EXPECT_EQ(later.m_strFilePath, "b" + sep + "y.prm");
+    EXPECT_EQ(later.m_strFileDir, "b");
+}
+
+TEST(CommandLineSplit, WindowsRules) {
+    const struct {
+        std::string line;
+        std::vector<std::string> items;
+    } cases[] = {
+        {R"("C:\Program Files\upd.exe" /s)", {R"(C:\Program Files\upd.exe)", "/s"}},
+        {"upd", {"upd"}},
+        {R"(upd  "C:\a b\p.prm"  /a)", {"upd", R"(C:\a b\p.prm)", "/a"}},
+        {R"(upd a\\\"b "c\\" d\e)", {"upd", R"(a\"b)", R"(c\)", R"(d\e)"}},
+        {R"(upd "say ""hi""" x)", {"upd", R"(say "hi")", "x"}},
+        {"upd\t/lw\t", {"upd", "/lw"}},
+        {R"(C:\dir\upd.exe "")", {R"(C:\dir\upd.exe)", ""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(SplitWindowsCommandLine(c.line), c.items);
+    }
+}
+
+}  // namespace
