@@ -52,6 +52,9 @@ private:
     CommandStatus Finish();
     void RestoreSpecialModel();
     void ComposeErrorText();
+    std::string CheckImageWalk() const;
+    CommandStatus ReadSettingBlock(uint8_t* block);
+    CommandStatus WriteSettingBlock(uint8_t* block);
 
     std::string m_strError;
     std::atomic<uint8_t> m_byResult{ResultPending};

@@ -20,6 +20,11 @@ inline constexpr CommandStatus kStatusTransportFailure = 0xFFFF;
 
 inline constexpr int kSenseLength = 24;
 
+// The one status rule of every transport: a request that was not delivered is a transport
+// failure; a good SCSI status is 0; any other status gives sense byte 12 << 8 | byte 13
+// (so a non-good status with both bytes zero also reads as 0).
+CommandStatus StatusFromScsi(bool delivered, uint8_t scsiStatus, const uint8_t* sense);
+
 // Where a drive is: an ASPI-style address (letter '-') or a drive letter
 // (address 0.0.0). device is the platform's name for it ("/dev/sr0", ...).
 struct DriveAddress {
@@ -57,6 +62,8 @@ public:
     virtual const uint8_t* Sense() const = 0;
     // Devices skipped during Candidates() because access was denied.
     virtual int DeniedDevices() const { return 0; }
+    // Why this transport cannot reach any drive (e.g. a broken simulator file); empty when fine.
+    virtual std::string Problem() const { return {}; }
 };
 
 using TransportFactory = std::function<std::unique_ptr<IScsiTransport>()>;
@@ -98,6 +105,8 @@ public:
     DriveTransport GetTransport() const { return m_transport; }
     // Devices the last enumeration could not open for lack of permission.
     int GetDeniedDevices() const;
+    // The transport's own explanation when it cannot work at all; empty otherwise.
+    std::string GetTransportProblem() const;
 
 private:
     struct DriveEntry {

@@ -1,6 +1,7 @@
 #include "support/sim_support.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
