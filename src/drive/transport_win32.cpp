@@ -1,0 +1,263 @@
+// Windows transports: the ASPI layer (WNASPI32) on the Windows 95 family, SCSI pass-through on
+// drive-letter device handles everywhere else.
+//
+// VARNEL_FORCE_ASPI=1 in the environment makes the transport choice behave as on the Windows 95
+// family (try WNASPI32 whatever the platform id), so that tests can reach the ASPI path.
+#include <windows.h>
+
+#include <winioctl.h>
+
+#include <ntddscsi.h>  // needs the types of the two above
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "drive/drive_control.h"
+
+namespace {
+
+// SRB_ExecSCSICmd of the ASPI interface: the 64-byte request block (32-bit layout) followed by
+// a 44-byte sense area.
+#pragma pack(push, 1)
+struct SrbExecScsiCmd {
+    BYTE SRB_Cmd;
+    BYTE SRB_Status;
+    BYTE SRB_HaId;
+    BYTE SRB_Flags;
+    DWORD SRB_Hdr_Rsvd;
+    BYTE SRB_Target;
+    BYTE SRB_Lun;
+    WORD SRB_Rsvd1;
+    DWORD SRB_BufLen;
+    BYTE* SRB_BufPointer;
+    BYTE SRB_SenseLen;
+    BYTE SRB_CDBLen;
+    BYTE SRB_HaStat;
+    BYTE SRB_TargStat;
+    void* SRB_PostProc;
+    void* SRB_Rsvd2;
+    BYTE SRB_Rsvd3[16];
+    BYTE CDBByte[16];
+    BYTE SenseArea[44];
+};
+#pragma pack(pop)
+static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 108, "ASPI request layout");
+static_assert(offsetof(SrbExecScsiCmd, CDBByte) == 36 + 3 * sizeof(void*), "ASPI request layout");
+
+constexpr BYTE SC_EXEC_SCSI_CMD = 0x02;
+constexpr BYTE SS_PENDING = 0x00;
+constexpr BYTE SS_COMP = 0x01;
+constexpr BYTE SS_ERR = 0x04;
+constexpr BYTE SRB_DIR_IN = 0x08;
+constexpr BYTE SRB_DIR_OUT = 0x10;
+constexpr BYTE SRB_EVENT_NOTIFY = 0x40;
+constexpr BYTE kSenseRequest = 24;
+
+using GetSupportInfoFn = DWORD(__cdecl*)();
+using SendCommandFn = DWORD(__cdecl*)(void*);
+
+// GetProcAddress answers a generic function pointer; void (*)() converts to any other.
+template <typename Fn>
+Fn Resolve(HMODULE module, const char* name) {
+    const FARPROC proc = GetProcAddress(module, name);
+    return proc ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc)) : nullptr;
+}
+
+class AspiTransport : public IScsiTransport {
+public:
+    AspiTransport(HMODULE library, SendCommandFn send, uint8_t adapters)
+        : m_library(library), m_send(send), m_adapters(adapters) {}
+    ~AspiTransport() override { FreeLibrary(m_library); }
+
+    DriveTransport Kind() const override { return TransportAspi; }
+
+    std::vector<DriveAddress> Candidates(bool /*cdromOnly*/) override {
+        std::vector<DriveAddress> out;
+        for (unsigned h = 0; h < m_adapters; ++h) {
+            for (uint8_t t = 0; t < 8; ++t) {
+                for (uint8_t l = 0; l < 4; ++l) {
+                    DriveAddress a;
+                    a.hostAdapter = static_cast<uint8_t>(h);
+                    a.target = t;
+                    a.lun = l;
+                    out.push_back(a);
+                }
+            }
+        }
+        return out;
+    }
+
+    bool Open(const DriveAddress& addr) override {
+        m_host = addr.hostAdapter;
+        m_target = addr.target;
+        m_lun = addr.lun;
+        return true;
+    }
+    void Close() override {}
+
+    CommandStatus Execute(const ScsiCommand& cmd) override {
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (event == nullptr)
+            return kStatusTransportFailure;
+        std::memset(&m_srb, 0, sizeof m_srb);
+        m_srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+        m_srb.SRB_HaId = m_host;
+        m_srb.SRB_Target = m_target;
+        m_srb.SRB_Lun = m_lun;
+        BYTE flags = SRB_EVENT_NOTIFY;
+        if (cmd.direction == DirectionIn)
+            flags |= SRB_DIR_IN;
+        if (cmd.direction == DirectionOut)
+            flags |= SRB_DIR_OUT;
+        m_srb.SRB_Flags = flags;
+        m_srb.SRB_BufLen = cmd.length;
+        m_srb.SRB_BufPointer = static_cast<BYTE*>(cmd.buffer);
+        m_srb.SRB_SenseLen = kSenseRequest;
+        m_srb.SRB_CDBLen = cmd.cdbLength;
+        m_srb.SRB_PostProc = event;
+        std::memcpy(m_srb.CDBByte, cmd.cdb, sizeof cmd.cdb);
+
+        ResetEvent(event);
+        if (m_send(&m_srb) == SS_PENDING)
+            WaitForSingleObject(event, INFINITE);
+        CloseHandle(event);
+
+        if (m_srb.SRB_Status == SS_COMP)
+            return kStatusGood;
+        if (m_srb.SRB_Status == SS_ERR)
+            return StatusFromScsi(true, SS_ERR, m_srb.SenseArea);
+        return kStatusTransportFailure;
+    }
+
+    const uint8_t* Sense() const override { return m_srb.SenseArea; }
+
+private:
+    HMODULE m_library;
+    SendCommandFn m_send;
+    uint8_t m_adapters;
+    uint8_t m_host = 0, m_target = 0, m_lun = 0;
+    SrbExecScsiCmd m_srb = {};
+};
+
+// The pass-through request: the structure, padding, and the sense buffer behind it. The same
+// buffer is input and output of the device control call.
+struct PassThroughRequest {
+    SCSI_PASS_THROUGH_DIRECT sptd;
+    ULONG filler;
+    UCHAR sense[32];
+};
+
+class PassThroughTransport : public IScsiTransport {
+public:
+    ~PassThroughTransport() override { Close(); }
+
+    DriveTransport Kind() const override { return TransportPassThrough; }
+
+    std::vector<DriveAddress> Candidates(bool cdromOnly) override {
+        std::vector<DriveAddress> out;
+        char roots[256] = {};
+        const DWORD used = GetLogicalDriveStringsA(sizeof roots, roots);
+        if (used == 0 || used >= sizeof roots)
+            return out;
+        for (size_t i = 0; i + 4 <= sizeof roots && roots[i] != '\0'; i += 4) {
+            const char* root = roots + i;
+            if (cdromOnly && GetDriveTypeA(root) != DRIVE_CDROM)
+                continue;
+            const char letter = root[0];
+            if (letter == 'A' || letter == 'C')
+                continue;
+            DriveAddress a;
+            a.letter = letter;
+            a.device = std::string("\\\\.\\") + letter + ":";
+            out.push_back(a);
+        }
+        return out;
+    }
+
+    bool Open(const DriveAddress& addr) override {
+        Close();
+        const std::string name = std::string("\\\\.\\") + addr.letter + ":";
+        m_handle =
+            CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        return m_handle != INVALID_HANDLE_VALUE;
+    }
+
+    void Close() override {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+        m_handle = INVALID_HANDLE_VALUE;
+    }
+
+    CommandStatus Execute(const ScsiCommand& cmd) override {
+        UCHAR dataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
+        void* buffer = nullptr;
+        if (cmd.direction == DirectionIn) {
+            dataIn = SCSI_IOCTL_DATA_IN;
+            buffer = cmd.buffer;
+        } else if (cmd.direction == DirectionOut) {
+            dataIn = SCSI_IOCTL_DATA_OUT;
+            buffer = cmd.buffer;
+        }
+        std::memset(&m_request, 0, sizeof m_request);
+        SCSI_PASS_THROUGH_DIRECT& s = m_request.sptd;
+        s.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+        s.CdbLength = cmd.cdbLength;
+        s.SenseInfoLength = kSenseRequest;
+        s.DataIn = dataIn;
+        s.DataTransferLength = cmd.length;
+        s.TimeOutValue = 1800;
+        s.DataBuffer = buffer;
+        s.SenseInfoOffset = offsetof(PassThroughRequest, sense);
+        std::memcpy(s.Cdb, cmd.cdb, sizeof cmd.cdb);
+
+        DWORD returned = 0;
+        if (!DeviceIoControl(m_handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &m_request, sizeof m_request,
+                             &m_request, sizeof m_request, &returned, nullptr)) {
+            return kStatusTransportFailure;
+        }
+        return StatusFromScsi(true, s.ScsiStatus, m_request.sense);
+    }
+
+    const uint8_t* Sense() const override { return m_request.sense; }
+
+private:
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    PassThroughRequest m_request = {};
+};
+
+bool ForceAspi() {
+    const char* force = std::getenv("VARNEL_FORCE_ASPI");
+    return force != nullptr && std::strcmp(force, "1") == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<IScsiTransport> CreatePlatformTransport() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    const BOOL known = GetVersionExA(&version);
+#pragma GCC diagnostic pop
+    const bool win95Family = known && (version.dwPlatformId == VER_PLATFORM_WIN32s ||
+                                       version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
+    if (win95Family || ForceAspi()) {
+        HMODULE library = LoadLibraryA("WNASPI32");
+        if (library != nullptr) {
+            const auto info = Resolve<GetSupportInfoFn>(library, "GetASPI32SupportInfo");
+            const auto send = Resolve<SendCommandFn>(library, "SendASPI32Command");
+            if (info != nullptr && send != nullptr) {
+                const DWORD support = info();
+                if (((support >> 8) & 0xFF) == SS_COMP) {
+                    return std::make_unique<AspiTransport>(library, send,
+                                                           static_cast<uint8_t>(support & 0xFF));
+                }
+            }
+            FreeLibrary(library);
+        }
+    }
+    return std::make_unique<PassThroughTransport>();
+}
