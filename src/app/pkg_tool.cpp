@@ -1,0 +1,454 @@
+#include "app/pkg_tool.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "package/load_messages.h"
+#include "package/path_rules.h"
+#include "package/sample_images.h"
+#include "package/trailer.h"
+#include "package/update_data.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitNoPackage = 3;
+constexpr int kExitBroken = 4;
+constexpr int kExitIo = 5;
+
+const char kUsage[] =
+    "usage: varnel-pkg inspect FILE\n"
+    "       varnel-pkg extract FILE DIR\n"
+    "       varnel-pkg build --engine FILE --prm FILE.prm --out FILE [--product NAME]\n"
+    "                        [--filter XXXX] [--revision R] [--options ff,no,hc,cc]\n"
+    "                        [--customer CODE] [--time SECONDS]\n"
+    "       varnel-pkg sample DIR [--model NAME] [--revision R] [--minor MM] [--customer N]\n";
+
+std::string Json(const std::string& s) {
+    std::string r = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            r += '\\';
+            r += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            r += buf;
+        } else {
+            r += static_cast<char>(c);
+        }
+    }
+    return r + "\"";
+}
+
+struct ImageInfo {
+    std::string kind;
+    uint32_t offset = 0;
+    uint32_t length = 0;
+    uint8_t result = 0;
+    std::string size, model, revision, minor;
+    uint8_t customer = 0;
+};
+
+// Walks the loaded body image by image as the loader does, keeping each image's values.
+std::vector<ImageInfo> WalkImages(CUpdateData& d) {
+    std::vector<ImageInfo> images;
+    const std::string model = d.m_strImageModel, rev = d.m_strNewRevision,
+                      minor = d.m_strNewMinorRev, mainSize = d.m_strMainSize,
+                      coreSize = d.m_strCoreSize;
+    const uint8_t customer = d.m_byImageCustomer;
+    uint32_t offset = 0;
+    const uint32_t n = d.GetFirmwareLength();
+    while (offset < n) {
+        ImageInfo info;
+        info.offset = offset;
+        const uint32_t remaining = n - offset;
+        uint64_t length = remaining;
+        bool main = false;
+        if (remaining >= kImageHeaderSize) {
+            length = uint64_t{ReadBE32(d.m_pFirmware + offset + 68)} + kImageHeaderSize;
+            main = length >= kMainImageThreshold;
+        }
+        info.kind = main ? "MAIN" : "CORE";
+        d.m_strImageModel.clear();
+        d.m_strNewRevision.clear();
+        d.m_strNewMinorRev.clear();
+        d.m_strMainSize.clear();
+        d.m_strCoreSize.clear();
+        d.m_byImageCustomer = 0;
+        if (remaining < kImageHeaderSize || length > remaining) {
+            info.result = main ? CHECK_MAIN_INVALID : CHECK_CORE_INVALID;
+            info.length = remaining;
+        } else {
+            info.length = static_cast<uint32_t>(length);
+            info.result = d.CheckProgramImage(offset, info.length, main);
+        }
+        info.model = d.m_strImageModel;
+        info.revision = d.m_strNewRevision;
+        info.minor = d.m_strNewMinorRev;
+        info.customer = d.m_byImageCustomer;
+        info.size = main ? d.m_strMainSize : d.m_strCoreSize;
+        images.push_back(info);
+        if (info.result != CHECK_OK)
+            break;
+        offset += info.length;
+    }
+    d.m_strImageModel = model;
+    d.m_strNewRevision = rev;
+    d.m_strNewMinorRev = minor;
+    d.m_strMainSize = mainSize;
+    d.m_strCoreSize = coreSize;
+    d.m_byImageCustomer = customer;
+    return images;
+}
+
+const char* FaultText(PackageFault f) {
+    switch (f) {
+        case PackageFault::None:
+            return "";
+        case PackageFault::Bounds:
+            return "the trailer's package offset or length lies outside the file";
+        case PackageFault::RunTable:
+            return "the zero-run table points outside the packed body or overfills the buffer";
+        case PackageFault::ImageCheck:
+            return "a program image failed its check";
+    }
+    return "";
+}
+
+bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int* code) {
+    d.ReadPackage(file);
+    if (d.m_nEngineSize == 0) {
+        err << "varnel-pkg: cannot read " << file << "\n";
+        *code = kExitIo;
+        return false;
+    }
+    if (d.IsPackageEmpty()) {
+        err << "varnel-pkg: " << file << " carries no update package\n";
+        *code = kExitNoPackage;
+        return false;
+    }
+    return true;
+}
+
+int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
+    auto d = std::make_unique<CUpdateData>();
+    int code = 0;
+    if (!LoadPackage(file, *d, err, &code))
+        return code;
+    PackageTrailer t;
+    const uint8_t* raw = d->m_pFileImage + d->m_nFileSize - kTrailerSize;
+    DecodeTrailer(raw, &t);
+
+    std::ostringstream o;
+    o << "{\n";
+    o << "  \"file_size\": " << d->m_nFileSize << ",\n";
+    o << "  \"offset\": " << t.packageOffset << ",\n";
+    o << "  \"length\": " << t.packageLength << ",\n";
+    o << "  \"product\": " << Json(t.product) << ",\n";
+    o << "  \"filter\": " << Json(t.filter) << ",\n";
+    o << "  \"revision\": " << Json(t.revision) << ",\n";
+    o << "  \"minor\": " << Json(t.minor) << ",\n";
+    o << "  \"flags\": " << t.flags << ",\n";
+    const std::pair<uint32_t, const char*> names[] = {{PKGF_FILTER_FREE_MINOR, "FILTER_FREE_MINOR"},
+                                                      {PKGF_ONLY_NEWER, "ONLY_NEWER"},
+                                                      {PKGF_HIDE_COPYRIGHT, "HIDE_COPYRIGHT"},
+                                                      {PKGF_CUST_FUJITSU1, "CUST_FUJITSU1"},
+                                                      {PKGF_CUST_DELL, "CUST_DELL"},
+                                                      {PKGF_SAME_CUSTOMER, "SAME_CUSTOMER"},
+                                                      {PKGF_CUST_HPBPC, "CUST_HPBPC"},
+                                                      {PKGF_CUST_HPCPC, "CUST_HPCPC"},
+                                                      {PKGF_CUST_LENOVO, "CUST_LENOVO"},
+                                                      {PKGF_CUST_HPDTOCPE, "CUST_HPDTOCPE"},
+                                                      {PKGF_CUST_HPDTOENG, "CUST_HPDTOENG"}};
+    o << "  \"flag_names\": [";
+    bool first = true;
+    for (const auto& [bit, name] : names) {
+        if (t.flags & bit) {
+            o << (first ? "" : ", ") << Json(name);
+            first = false;
+        }
+    }
+    o << "],\n";
+    o << "  \"customer\": " << Json(CustomerFromFlags(t.flags)) << ",\n";
+    o << "  \"trailer_seed\": " << ((raw[0] << 8) | raw[1]) << ",\n";
+
+    const bool inFile = t.packageOffset <= d->m_nFileSize - kTrailerSize;
+    if (inFile) {
+        const uint8_t* block = d->m_pFileImage + t.packageOffset;
+        o << "  \"body_seed\": " << ((block[0] << 8) | block[1]) << ",\n";
+    }
+    o << "  \"runs\": [";
+    if (d->GetPackageFault() != PackageFault::Bounds && inFile) {
+        const uint8_t* block = d->m_pFileImage + t.packageOffset;
+        for (int j = 0; j < kRunEntries && ReadBE32(block + 260 + 4 * j) != 0; ++j) {
+            o << (j ? ", " : "") << "[" << j << ", " << ReadBE32(block + 4 + 4 * j) << ", "
+              << ReadBE32(block + 260 + 4 * j) << "]";
+        }
+    }
+    o << "],\n";
+    o << "  \"body_size\": " << d->GetFirmwareLength() << ",\n";
+    o << "  \"images\": [";
+    const auto images = WalkImages(*d);
+    for (size_t i = 0; i < images.size(); ++i) {
+        const ImageInfo& im = images[i];
+        o << (i ? "," : "") << "\n    {\"kind\": " << Json(im.kind) << ", \"length\": " << im.length
+          << ", \"result\": " << int{im.result} << ", \"size\": " << Json(im.size)
+          << ", \"model\": " << Json(im.model);
+        if (im.kind == "MAIN") {
+            o << ", \"revision\": " << Json(im.revision) << ", \"minor\": " << Json(im.minor)
+              << ", \"customer_byte\": " << int{im.customer};
+        }
+        o << "}";
+    }
+    o << (images.empty() ? "" : "\n  ") << "],\n";
+    o << "  \"valid\": " << (d->IsPackageBroken() ? "false" : "true");
+    if (d->IsPackageBroken())
+        o << ",\n  \"fault\": " << Json(FaultText(d->GetPackageFault()));
+    o << "\n}\n";
+    out << o.str();
+    if (d->IsPackageBroken()) {
+        err << "varnel-pkg: the package of " << file
+            << " is broken: " << FaultText(d->GetPackageFault()) << "\n";
+        return kExitBroken;
+    }
+    return 0;
+}
+
+bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fwrite(data, 1, size, f) == size;
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+}
+
+int Extract(const std::string& file, const std::string& dir, std::ostream& out, std::ostream& err) {
+    auto d = std::make_unique<CUpdateData>();
+    int code = 0;
+    if (!LoadPackage(file, *d, err, &code))
+        return code;
+    if (d->IsPackageBroken()) {
+        err << "varnel-pkg: the package of " << file
+            << " is broken: " << FaultText(d->GetPackageFault()) << "; nothing extracted\n";
+        return kExitBroken;
+    }
+    std::map<std::string, int> seen;
+    std::string prm;
+    for (const ImageInfo& im : WalkImages(*d)) {
+        std::string name = im.kind == "MAIN" ? "main" : "core";
+        if (seen[name]++)
+            name += std::to_string(seen[name]);
+        name += ".bin";
+        const std::string path = dir + kPathSeparator + name;
+        if (!WriteBytes(path, d->m_pFirmware + im.offset, im.length)) {
+            err << "varnel-pkg: cannot write " << path << "\n";
+            return kExitIo;
+        }
+        prm += name + " " + std::to_string(im.length) + "\r\n";
+        out << path << " (" << im.kind << ", " << im.length << " bytes)\n";
+    }
+    const std::string prmPath = dir + kPathSeparator + "package.prm";
+    if (prm.size() < 100 &&
+        !WriteBytes(prmPath, reinterpret_cast<const uint8_t*>(prm.data()), prm.size())) {
+        err << "varnel-pkg: cannot write " << prmPath << "\n";
+        return kExitIo;
+    }
+    return 0;
+}
+
+// --name value pairs after the command word.
+bool Options(const std::vector<std::string>& args, size_t from,
+             std::map<std::string, std::string>* opts, std::vector<std::string>* plain,
+             std::ostream& err) {
+    for (size_t i = from; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) == 0) {
+            if (i + 1 >= args.size()) {
+                err << "varnel-pkg: " << args[i] << " needs a value\n";
+                return false;
+            }
+            (*opts)[args[i].substr(2)] = args[i + 1];
+            ++i;
+        } else {
+            plain->push_back(args[i]);
+        }
+    }
+    return true;
+}
+
+int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std::ostream& err) {
+    for (const auto& [key, value] : opts) {
+        static const char* known[] = {"engine",   "prm",     "out",      "product", "filter",
+                                      "revision", "options", "customer", "time"};
+        bool ok = false;
+        for (const char* k : known)
+            ok = ok || key == k;
+        if (!ok) {
+            err << "varnel-pkg: unknown option --" << key << "\n" << kUsage;
+            return kExitUsage;
+        }
+    }
+    for (const char* required : {"engine", "prm", "out"}) {
+        if (!opts.count(required)) {
+            err << "varnel-pkg: build needs --" << required << "\n" << kUsage;
+            return kExitUsage;
+        }
+    }
+    auto get = [&](const char* k) { return opts.count(k) ? opts.at(k) : std::string(); };
+
+    auto d = std::make_unique<CUpdateData>();
+    d->ReadPackage(get("engine"));
+    if (d->m_nEngineSize == 0) {
+        const ResultMessage m = LoadResultMessage(LOAD_NO_ENGINE);
+        err << "varnel-pkg: " << m.text << " (" << get("engine") << ")\n";
+        return LOAD_NO_ENGINE;
+    }
+    if (!d->IsPackageEmpty()) {
+        if (d->GetPackageFault() == PackageFault::Bounds) {
+            err << "varnel-pkg: the engine carries a broken package\n";
+            return kExitBroken;
+        }
+        // An updater given as engine: its own package is replaced.
+        d->m_nEngineSize = d->m_nPackageOffset;
+    }
+    // Nothing of an engine's package carries over.
+    d->m_strTargetProduct.clear();
+    d->m_strRevFilter.clear();
+    d->m_strCustomer.clear();
+    d->m_bFilterFreeMinor = d->m_bOnlyNewer = d->m_bHideCopyright = d->m_bSameCustomer = false;
+
+    const uint8_t load = d->LoadParameterFile(get("prm"));
+    if (load != LOAD_OK) {
+        err << "varnel-pkg: " << LoadResultMessage(load).text << "\n";
+        return load;
+    }
+    d->SetTargetProduct(opts.count("product") ? get("product") : d->m_strImageModel);
+    if (opts.count("revision"))
+        d->m_strNewRevision = get("revision");
+    std::string filter = opts.count("filter") ? get("filter") : "****";
+    if (filter.size() != 4) {
+        err << "varnel-pkg: --filter needs exactly four characters\n";
+        return kExitUsage;
+    }
+    for (size_t k = 0; k < 4; ++k) {
+        if (filter[k] != '=')
+            continue;
+        if (k >= d->m_strNewRevision.size()) {
+            err << "varnel-pkg: filter position " << k + 1 << " is '=' but the revision \""
+                << d->m_strNewRevision << "\" has no character there\n";
+            return kExitUsage;
+        }
+        filter[k] = d->m_strNewRevision[k];
+    }
+    d->SetRevisionFilter(filter);
+    std::stringstream list(get("options"));
+    for (std::string item; std::getline(list, item, ',');) {
+        if (item == "ff") {
+            d->m_bFilterFreeMinor = true;
+        } else if (item == "no") {
+            d->m_bOnlyNewer = true;
+        } else if (item == "hc") {
+            d->m_bHideCopyright = true;
+        } else if (item == "cc") {
+            d->m_bSameCustomer = true;
+        } else if (!item.empty()) {
+            err << "varnel-pkg: unknown option '" << item << "' (use ff, no, hc, cc)\n";
+            return kExitUsage;
+        }
+    }
+    const std::string customer = get("customer");
+    if (!customer.empty() && CustomerFlag(customer) == 0) {
+        err << "varnel-pkg: unknown customer code '" << customer
+            << "' (FUJITSU1, DELL, HPBPC, HPCPC, HPDTOCPE, HPDTOENG, LENOVO)\n";
+        return kExitUsage;
+    }
+    d->m_strCustomer = customer;
+    if (opts.count("time")) {
+        const std::string text = get("time");
+        char* end = nullptr;
+        const long long t = std::strtoll(text.c_str(), &end, 10);
+        if (text.empty() || *end) {
+            err << "varnel-pkg: --time needs seconds since 1970\n";
+            return kExitUsage;
+        }
+        d->SetClock([t] { return static_cast<int64_t>(t); });
+    }
+    const uint8_t r = d->WritePackage(get("out"));
+    if (r != LOAD_OK) {
+        err << "varnel-pkg: " << LoadResultMessage(r).text << " (" << get("out") << ")\n";
+        return r;
+    }
+    out << "wrote " << get("out") << ": " << d->m_nFileSize << " bytes, product "
+        << d->m_strTargetProduct << ", filter " << filter << ", revision " << d->m_strNewRevision
+        << (d->m_strNewMinorRev.empty() ? "" : "-" + d->m_strNewMinorRev) << "\n";
+    return 0;
+}
+
+int Sample(const std::string& dir, const std::map<std::string, std::string>& opts,
+           std::ostream& out, std::ostream& err) {
+    SampleImageSpec mainSpec;
+    mainSpec.model = "KVS-Q42R";
+    mainSpec.revision = "1.10";
+    for (const auto& [key, value] : opts) {
+        if (key == "model") {
+            mainSpec.model = value;
+        } else if (key == "revision") {
+            mainSpec.revision = value;
+        } else if (key == "minor") {
+            mainSpec.minor = value;
+        } else if (key == "customer") {
+            mainSpec.customer = static_cast<uint8_t>(std::strtoul(value.c_str(), nullptr, 0));
+        } else {
+            err << "varnel-pkg: unknown option --" << key << "\n" << kUsage;
+            return kExitUsage;
+        }
+    }
+    if (mainSpec.model.size() > 8 || mainSpec.revision.size() > 4 ||
+        (!mainSpec.minor.empty() && mainSpec.minor.size() != 2)) {
+        err << "varnel-pkg: model up to 8, revision up to 4, minor exactly 2 characters\n";
+        return kExitUsage;
+    }
+    SampleImageSpec coreSpec;
+    coreSpec.main = false;
+    coreSpec.model = mainSpec.model;
+    coreSpec.seed = 2;
+    std::string error;
+    if (!WriteSampleSet(dir, mainSpec, coreSpec, &error)) {
+        err << "varnel-pkg: " << error << "\n";
+        return kExitIo;
+    }
+    out << "wrote " << dir << kPathSeparator << "main.bin, core.bin and sample.prm (model "
+        << mainSpec.model << ", revision " << mainSpec.revision
+        << (mainSpec.minor.empty() ? "" : "-" + mainSpec.minor) << ")\n";
+    return 0;
+}
+
+}  // namespace
+
+int RunPkgTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << kUsage;
+        return kExitUsage;
+    }
+    std::map<std::string, std::string> opts;
+    std::vector<std::string> plain;
+    if (!Options(args, 1, &opts, &plain, err))
+        return kExitUsage;
+    const std::string& command = args[0];
+    if (command == "inspect" && plain.size() == 1 && opts.empty())
+        return Inspect(plain[0], out, err);
+    if (command == "extract" && plain.size() == 2 && opts.empty()) {
+        return Extract(plain[0], plain[1], out, err);
+    }
+    if (command == "build" && plain.empty())
+        return Build(opts, out, err);
+    if (command == "sample" && plain.size() == 1)
+        return Sample(plain[0], opts, out, err);
+    err << kUsage;
+    return kExitUsage;
+}

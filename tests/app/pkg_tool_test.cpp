@@ -1,0 +1,123 @@
+// varnel-pkg against files from another writer and its own.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/pkg_tool.h"
+#include "support/test_support.h"
+
+using testsupport::DataPath;
+using testsupport::ReadAll;
+using testsupport::TempDir;
+
+namespace {
+
+struct ToolRun {
+    int code;
+    std::string out, err;
+};
+
+ToolRun Tool(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int code = RunPkgTool(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+TEST(PkgTool, InspectReportsTheIndependentVectors) {
+    ToolRun a = Tool({"inspect", DataPath("updater_a.bin")});
+    ASSERT_EQ(a.code, 0) << a.err;
+    for (const char* field :
+         {"\"offset\": 4096", "\"length\": 342114", "\"product\": \"KVS-Q42R\"",
+          "\"filter\": \"1.0*\"", "\"revision\": \"1.05\"", "\"minor\": \"AB\"", "\"flags\": 18",
+          "\"flag_names\": [\"ONLY_NEWER\", \"CUST_DELL\"]", "\"customer\": \"DELL\"",
+          "\"body_seed\": 4660", "\"trailer_seed\": 39612", "\"body_size\": 350208",
+          "\"runs\": [[0, 4683, 951], [1, 5685, 300], [2, 34385, 4096], [3, 70289, 256], "
+          "[4, 120033, 1000], [5, 305633, 616], [6, 305688, 951], [7, 310690, 512]]",
+          "{\"kind\": \"MAIN\", \"length\": 308224, \"result\": 0, \"size\": \"04B000h\", "
+          "\"model\": \"XY-12345\", \"revision\": \"1.05\", \"minor\": \"AB\", "
+          "\"customer_byte\": 0}",
+          "{\"kind\": \"CORE\", \"length\": 41984, \"result\": 0, \"size\": \"00A000h\", "
+          "\"model\": \"XY-12345\"}",
+          "\"valid\": true"}) {
+        EXPECT_NE(a.out.find(field), std::string::npos) << field << "\n" << a.out;
+    }
+    ToolRun b = Tool({"inspect", DataPath("updater_b.bin")});
+    ASSERT_EQ(b.code, 0) << b.err;
+    EXPECT_NE(b.out.find("\"revision\": \"\""), std::string::npos);
+    EXPECT_NE(b.out.find("\"trailer_seed\": 0,"), std::string::npos);
+    EXPECT_NE(b.out.find("\"flag_names\": [\"FILTER_FREE_MINOR\", \"SAME_CUSTOMER\"]"),
+              std::string::npos);
+}
+
+TEST(PkgTool, BuildMatchesTheIndependentWriter) {
+    TempDir dir;
+    ToolRun r = Tool({"build", "--engine", DataPath("engine.bin"), "--prm", DataPath("sample.prm"),
+                      "--out", dir.File("a.exe"), "--product", "KVS-Q42R", "--filter", "1.0*",
+                      "--options", "no", "--customer", "DELL", "--time", "4660"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(ReadAll(dir.File("a.exe")), ReadAll(DataPath("updater_a.bin")));
+
+    // An updater given as engine has its package replaced, not stacked.
+    ToolRun again = Tool({"build", "--engine", dir.File("a.exe"), "--prm", DataPath("sample.prm"),
+                          "--out", dir.File("a2.exe"), "--product", "KVS-Q42R", "--filter", "1.0*",
+                          "--options", "no", "--customer", "DELL", "--time", "4660"});
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(ReadAll(dir.File("a2.exe")), ReadAll(DataPath("updater_a.bin")));
+}
+
+TEST(PkgTool, SampleBuildExtractRoundTrip) {
+    TempDir dir;
+    ASSERT_EQ(0, Tool({"sample", dir.path(), "--model", "KW31QR58", "--minor", "C1"}).code);
+    ToolRun b =
+        Tool({"build", "--engine", DataPath("engine.bin"), "--prm", dir.File("sample.prm"), "--out",
+              dir.File("u.exe"), "--filter", "==**", "--options", "ff,cc", "--customer", "LENOVO"});
+    ASSERT_EQ(b.code, 0) << b.err;
+    ToolRun i = Tool({"inspect", dir.File("u.exe")});
+    ASSERT_EQ(i.code, 0) << i.err;
+    EXPECT_NE(i.out.find("\"product\": \"KW31QR58\""), std::string::npos) << i.out;
+    EXPECT_NE(i.out.find("\"filter\": \"1.**\""), std::string::npos) << i.out;
+    EXPECT_NE(i.out.find("\"customer\": \"LENOVO\""), std::string::npos);
+
+    TempDir out;
+    ASSERT_EQ(0, Tool({"extract", dir.File("u.exe"), out.path()}).code);
+    EXPECT_EQ(ReadAll(out.File("main.bin")), ReadAll(dir.File("main.bin")));
+    EXPECT_EQ(ReadAll(out.File("core.bin")), ReadAll(dir.File("core.bin")));
+}
+
+TEST(PkgTool, ClearErrors) {
+    TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* message;
+    } cases[] = {
+        {{}, 2, "usage"},
+        {{"inspect", DataPath("engine.bin")}, 3, "carries no update package"},
+        {{"inspect", dir.File("absent.exe")}, 5, "cannot read"},
+        {{"build", "--engine", DataPath("engine.bin"), "--prm", dir.File("absent.prm"), "--out",
+          dir.File("x.exe")},
+         1,
+         "Can not open Parameter file."},
+        {{"build", "--engine", dir.File("absent.exe"), "--prm", DataPath("sample.prm"), "--out",
+          dir.File("x.exe")},
+         13,
+         "Can not open Updater engine."},
+        {{"build", "--engine", DataPath("engine.bin"), "--prm", DataPath("sample.prm"), "--out",
+          dir.File("x.exe"), "--customer", "ACME"},
+         2,
+         "unknown customer code"},
+        {{"build", "--engine", DataPath("engine.bin"), "--prm", DataPath("sample.prm"), "--out",
+          dir.File("nodir") + "/x.exe"},
+         9,
+         "Can not open output file."},
+    };
+    for (const auto& c : cases) {
+        ToolRun r = Tool(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
