@@ -2,9 +2,8 @@
 
 #include <chrono>
 
-CHeadlessWindow::CHeadlessWindow(int tmpl, IDialogEvents& events, CHeadlessWindow* owner,
-                                 CHeadlessWindowFactory* factory)
-    : templateId(tmpl), parent(owner), m_events(events), m_pFactory(factory) {}
+CHeadlessWindow::CHeadlessWindow(int tmpl, IDialogEvents& events, CHeadlessWindow* owner)
+    : templateId(tmpl), parent(owner), m_events(events) {}
 
 int CHeadlessWindow::RunModal() {
     m_bEnded = false;
@@ -271,7 +270,7 @@ std::shared_ptr<IDialogWindow> CHeadlessWindowFactory::CreateDialogWindow(int te
                                                                           IDialogEvents& events,
                                                                           IDialogWindow* parent) {
     auto window = std::make_shared<CHeadlessWindow>(templateId, events,
-                                                    dynamic_cast<CHeadlessWindow*>(parent), this);
+                                                    dynamic_cast<CHeadlessWindow*>(parent));
     auto script = scripts.find(templateId);
     if (script != scripts.end()) {
         window->steps = std::move(script->second);

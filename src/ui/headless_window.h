@@ -43,8 +43,7 @@ class CHeadlessWindow : public IDialogWindow {
 public:
     using Step = std::function<void(CHeadlessWindow&)>;
 
-    CHeadlessWindow(int templateId, IDialogEvents& events, CHeadlessWindow* parent,
-                    CHeadlessWindowFactory* factory);
+    CHeadlessWindow(int templateId, IDialogEvents& events, CHeadlessWindow* parent);
 
     // IDialogWindow
     int RunModal() override;
@@ -128,12 +127,14 @@ public:
     const std::string& Text(int id) { return controls[id].text; }
     const std::vector<std::string>& Entries(int id) { return lists[id].entries; }
 
-private:
+protected:
+    // Dispatches one posted command; false when none is waiting.
     bool DispatchOne();
 
     IDialogEvents& m_events;
-    CHeadlessWindowFactory* m_pFactory;
     bool m_bEnded = false;
+
+private:
     std::mutex m_queueLock;
     std::condition_variable m_queueSignal;
     std::deque<int> m_queue;

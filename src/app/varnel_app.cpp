@@ -1,0 +1,61 @@
+#include "app/varnel_app.h"
+
+#include "app/command_option.h"
+#include "app/system_services.h"
+#include "package/path_rules.h"
+#include "ui/message_dlg.h"
+#include "ui/varnel_dlg.h"
+
+CVarnelApp::CVarnelApp(ISystemServices& services, IWindowFactory& windows)
+    : m_services(services), m_windows(windows) {
+    m_updateData.SetClock([this] { return m_services.Now(); });
+}
+
+bool CVarnelApp::InitInstance() {
+    CVarnelDlg dlg(m_services);
+    const std::string exeDir = DirectoryPart(m_services.ModulePath());
+    dlg.m_pUpdateData = &m_updateData;
+
+    CCommandOption option;
+    ParseCommandItems(option, m_services.Arguments());
+
+    // A directory that cannot be entered is ignored.
+    m_services.ChangeDirectory(option.m_strFileDir);
+
+    const std::string exePath = m_services.ExecutablePath();
+    m_updateData.ReadPackage(exePath);
+    if (!m_updateData.HasPackageData()) {
+        RunMaintenance(option, exeDir);
+        return false;
+    }
+
+    dlg.m_bUnattended = option.m_bUnattended;
+    dlg.m_bAutoStart = option.m_bAutoStart;
+    dlg.m_bAutoExit = option.m_bAutoExit;
+    dlg.m_bAllDrives = option.m_bAllDrives;
+    dlg.m_bSilent = option.m_bSilent;
+    dlg.m_strDriveLetter = option.m_strDriveLetter;
+    dlg.m_strExePath = exePath;
+
+    const std::string& customer = m_updateData.m_strCustomer;
+    if (customer == "HPBPC" || customer == "HPCPC" || customer == "HPDTOCPE") {
+        dlg.m_bAutoExit = true;
+        dlg.m_bSilent = true;
+        dlg.m_bAllDrives = true;
+        dlg.m_bAutoStart = true;
+    } else if (customer == "LENOVO") {
+        dlg.m_bAllDrives = true;
+        dlg.m_bAutoStart = true;
+    }
+
+    m_nExitCode = dlg.DoModal(m_windows);
+    return false;
+}
+
+// Maintenance mode: the generator dialog is not part of this build yet.
+void CVarnelApp::RunMaintenance(const CCommandOption&, const std::string&) {
+    CMessageDlg placeholder;
+    placeholder.m_strMessage =
+        "This program carries no update package. Maintenance mode is not available yet.";
+    placeholder.DoModal(m_windows);
+}

@@ -1,0 +1,31 @@
+// CVarnelApp: start-up and mode choice. Reads the package appended to the running
+// executable and runs either the updater dialog or the maintenance dialog modally;
+// the updater dialog's result becomes the process exit code.
+#pragma once
+
+#include <string>
+
+#include "package/update_data.h"
+
+class CCommandOption;
+class ISystemServices;
+class IWindowFactory;
+
+class CVarnelApp {
+public:
+    CVarnelApp(ISystemServices& services, IWindowFactory& windows);
+
+    // Runs the whole program; always false (there is no message loop after the dialog).
+    bool InitInstance();
+    // The process exit code.
+    int ExitInstance() const { return m_nExitCode; }
+
+    CUpdateData m_updateData;
+    int m_nExitCode = 0;
+
+private:
+    void RunMaintenance(const CCommandOption& option, const std::string& exeDir);
+
+    ISystemServices& m_services;
+    IWindowFactory& m_windows;
+};

@@ -1,0 +1,20 @@
+// CAboutDlg: the about box (template 100). The copyright line (control 1030) is hidden
+// when the package asks for it.
+#pragma once
+
+#include "ui/dialog_base.h"
+
+inline constexpr int IDD_ABOUT = 100;
+inline constexpr int IDC_COPYRIGHT = 1030;
+
+// Fixed texts of the about box.
+inline constexpr char kAboutVersionLine[] = "Varnel engine Version 3.74K";
+inline constexpr char kAboutCopyright[] = "Copyright (C) The Varnel developers";
+
+class CAboutDlg : public CDialogBase {
+public:
+    CAboutDlg();
+    bool OnInitDialog() override;
+
+    bool m_bHideCopyright = false;
+};

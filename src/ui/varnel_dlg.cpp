@@ -1,0 +1,567 @@
+#include "ui/varnel_dlg.h"
+
+#include <cctype>
+#include <fstream>
+
+#include "app/system_services.h"
+#include "download/update_executer.h"
+#include "package/path_rules.h"
+#include "package/update_data.h"
+#include "ui/about_dlg.h"
+#include "ui/message_dlg.h"
+#include "ui/strings.h"
+
+namespace {
+
+// Longest wait for a message or a finished download while a run is in progress.
+constexpr unsigned kWaitSliceMs = 100;
+// Messages handled before a run starts, so that the window shows the running state.
+constexpr int kCatchUpPolls = 1000;
+constexpr unsigned kEjectWaitMs = 7000;
+constexpr unsigned kAutoExitWaitMs = 10000;
+
+// The texts loaded at initialisation, in loading order.
+constexpr unsigned kLoadedTexts[] = {
+    IDS_HEADLINE,    IDS_SELECT_DRIVE,  IDS_FOLLOWING_DRIVE, IDS_NO_TARGET,     IDS_CURRENT_VERSION,
+    IDS_NEW_VERSION, IDS_UPDATE,        IDS_REBOOT,          IDS_EXIT,          IDS_CLOSE_APPS,
+    IDS_UPDATE_OK,   IDS_UPDATING,      IDS_FILE_DESTROYED,  IDS_UPDATE_FAILED, IDS_REMOVE_DISC,
+    IDS_REBOOTING,   IDS_REBOOT_FAILED, IDS_NOT_NECESSARY,   IDS_FILE_BROKEN,   IDS_ALL_TARGETS,
+    IDS_UNITS,
+};
+
+std::string UpperCase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string TrimRight(std::string text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+CVarnelDlg::CVarnelDlg(ISystemServices& services) : CDialogBase(IDD_VARNEL), m_services(services) {
+    BindText(IDC_INSTRUCTION, &m_strInstruction);
+    BindText(IDC_EXIT_CAPTION, &m_strExitCaption);
+    BindText(IDC_MESSAGE_AREA, &m_strMessage);
+    BindText(IDC_NEW_LABEL, &m_strNewLabel);
+    BindText(IDC_NEW_VERSION, &m_strNewVersion);
+    BindText(IDC_CUR_LABEL, &m_strCurLabel);
+    BindText(IDC_CUR_VERSION, &m_strCurVersion);
+    BindText(IDC_UPDATE_CAPTION, &m_strUpdateCaption);
+    BindText(IDC_HEADLINE, &m_strHeadline);
+}
+
+CVarnelDlg::~CVarnelDlg() {
+    JoinWorkers();
+}
+
+const std::string& CVarnelDlg::Text(unsigned id) const {
+    static const std::string empty;
+    auto it = m_texts.find(id);
+    return it != m_texts.end() ? it->second : empty;
+}
+
+std::string CVarnelDlg::VersionText(const std::string& revision, const std::string& minor) const {
+    if (!m_bMinorHidden && !minor.empty())
+        return revision + "-" + minor;
+    return revision;
+}
+
+bool CVarnelDlg::OnInitDialog() {
+    CDialogBase::OnInitDialog();
+    CUpdateData& data = *m_pUpdateData;
+
+    const std::string aboutItem = LoadText(IDS_ABOUT_MENU);
+    if (!aboutItem.empty())
+        Window().AppendSystemMenuItem(IDM_ABOUTBOX, aboutItem);
+    Window().SetIcon(IDI_MAIN, true);
+    Window().SetIcon(IDI_MAIN, false);
+    if (data.m_strCustomer == "HPBPC") {
+        Window().SetTitle("QUICKBLAZE 1.00");
+        Window().SetIcon(IDI_QUICKBLAZE, true);
+        Window().SetIcon(IDI_QUICKBLAZE, false);
+    }
+
+    for (unsigned id : kLoadedTexts)
+        m_texts[id] = LoadText(id);
+
+    m_strHeadline = Text(IDS_HEADLINE);
+    m_strExitCaption = Text(IDS_EXIT);
+    m_strNewLabel = Text(IDS_NEW_VERSION);
+    m_strCurLabel = Text(IDS_CURRENT_VERSION);
+    m_strUpdateCaption = Text(IDS_UPDATE);
+
+    // A package that is missing, or whose images failed their check, is never written.
+    if (data.IsPackageEmpty() || data.IsPackageBroken()) {
+        m_bFileBroken = true;
+        m_strMessage = Text(IDS_FILE_BROKEN);
+        EnableItem(IDC_UPDATE, false);
+    } else {
+        m_strMessage = Text(IDS_CLOSE_APPS);
+    }
+
+    m_bMinorHidden = data.m_bMinorRevHidden;
+    if (m_bUnattended)
+        data.m_bLogMode = true;
+
+    data.SearchTargets();
+    const int count = data.GetTargetCount();
+
+    if (count == 0) {
+        m_nExitCode = data.m_strCustomer == "HPDTOCPE" ? kExitNoTargetCpe : kExitPending;
+        if (m_bSilent)
+            EndDialog(m_nExitCode);
+    }
+
+    CreateExecuters();
+
+    for (int i = 0; i < count; ++i) {
+        Window().ListAdd(IDC_DRIVE_LIST, data.GetTargetLabel(static_cast<uint8_t>(i)));
+    }
+
+    if (count == 0) {
+        m_strInstruction = Text(IDS_NO_TARGET);
+        EnableItem(IDC_UPDATE, false);
+    } else if (m_bAllDrives || (!data.m_bOnlyNewer && count >= 2)) {
+        Window().ListAdd(IDC_DRIVE_LIST, "*: " + Text(IDS_ALL_TARGETS) + " (" +
+                                             std::to_string(count) + Text(IDS_UNITS) + ")");
+        m_nAllIndex = count;
+        m_strInstruction = Text(IDS_SELECT_DRIVE);
+    } else {
+        m_strInstruction = Text(IDS_FOLLOWING_DRIVE);
+    }
+
+    const int found = data.FindTargetByLetter(m_strDriveLetter);
+    if (found >= 0) {
+        Window().ListSetSel(IDC_DRIVE_LIST, found);
+        SelectTarget(found);
+    } else {
+        Window().ListAdd(IDC_DRIVE_LIST, m_strDriveLetter + ": INVALID DRIVE");
+        Window().ListSetSel(IDC_DRIVE_LIST, count);
+        SelectTarget(0);
+        EnableItem(IDC_UPDATE, false);
+    }
+
+    if (m_bAllDrives) {
+        Window().ListSetSel(IDC_DRIVE_LIST, m_nAllIndex);
+        SelectTarget(m_nAllIndex);
+    }
+
+    Window().SetButtonBitmap(kIdCancel, IDB_EXIT);
+    Window().SetButtonBitmap(IDC_UPDATE, IDB_UPDATE);
+
+    UpdateData(false);
+
+    if (m_bUnattended) {
+        RunUnattended();
+        OnOK();
+    }
+
+    if (m_bMinorHidden && data.m_strCustomer == "DELL") {
+        if (m_strCurVersion.compare(m_strNewVersion) >= 0) {
+            m_strVersionWarning = LoadText(IDS_SAME_OR_OLDER);
+        }
+    }
+    if (!m_strVersionWarning.empty() && !m_bAutoStart && !m_bUnattended) {
+        m_bNoticePending = true;
+    }
+    return true;
+}
+
+void CVarnelDlg::OnCommand(int id, int notify) {
+    if (id == IDC_UPDATE && notify == kNotifyClicked) {
+        OnUpdateButton();
+        return;
+    }
+    if (id == IDC_DRIVE_LIST && notify == kNotifySelChange) {
+        if (!m_bBusy)
+            SelectTarget(Window().ListGetSel(IDC_DRIVE_LIST));
+        return;
+    }
+    CDialogBase::OnCommand(id, notify);
+}
+
+void CVarnelDlg::OnOK() {
+    if (m_bBusy)
+        return;
+    CDialogBase::OnOK();
+}
+
+void CVarnelDlg::OnCancel() {
+    // EXIT is disabled during a run; the close box and Escape are refused as well, so
+    // that no download outlives the dialog.
+    if (m_bBusy)
+        return;
+    EndDialog(m_nExitCode);
+}
+
+bool CVarnelDlg::OnSysCommand(unsigned id) {
+    if ((id & 0xFFF0u) != IDM_ABOUTBOX)
+        return false;
+    CAboutDlg about;
+    about.m_bHideCopyright = m_pUpdateData->m_bHideCopyright;
+    about.DoModal(Factory(), this);
+    return true;
+}
+
+void CVarnelDlg::OnShowWindow() {
+    if (m_bAutoStart) {
+        m_bAutoStart = false;
+        Window().PostCommand(IDC_UPDATE);
+    }
+    if (m_bNoticePending) {
+        m_bNoticePending = false;
+        m_bShowNotice = true;
+        Window().PostCommand(IDC_UPDATE);
+    }
+}
+
+bool CVarnelDlg::OnWindowPosChanging(bool show) {
+    return show && !m_bSilent;
+}
+
+void CVarnelDlg::SelectTarget(int n) {
+    const uint8_t index = static_cast<uint8_t>(n);
+    if (m_bFileBroken)
+        return;
+    CUpdateData& data = *m_pUpdateData;
+    const int count = data.GetTargetCount();
+    if (count > 0 && index < count) {
+        data.ReadDriveRevision(index);
+        m_strCurVersion = VersionText(data.m_strCurRevision, data.m_strCurMinorRev);
+        EnableItem(IDC_UPDATE, true);
+        if (data.m_bOnlyNewer && data.m_bMinorRevHidden && !IsNewerFirmware()) {
+            EnableItem(IDC_UPDATE, false);
+            m_strMessage = Text(IDS_NOT_NECESSARY);
+        }
+    } else if (static_cast<int>(index) == m_nAllIndex) {
+        data.ReadDriveRevision(0);
+        m_strCurVersion = m_bMinorHidden ? "****" : "****-**";
+        EnableItem(IDC_UPDATE, true);
+    } else {
+        m_strCurVersion.clear();
+        if (!m_bUpdated)
+            EnableItem(IDC_UPDATE, false);
+    }
+    m_strNewVersion = VersionText(data.m_strNewRevision, data.m_strNewMinorRev);
+    m_nSelection = index;
+    UpdateData(false);
+}
+
+bool CVarnelDlg::IsNewerFirmware() const {
+    const CUpdateData& data = *m_pUpdateData;
+    std::string current = data.m_strCurRevision;
+    std::string next = data.m_strNewRevision;
+    if (!m_bMinorHidden) {
+        current += "-" + data.m_strCurMinorRev;
+        next += "-" + data.m_strNewMinorRev;
+    }
+    return current.compare(next) < 0;
+}
+
+void CVarnelDlg::CreateExecuters() {
+    CUpdateData& data = *m_pUpdateData;
+    m_nExecuters = data.GetTargetCount();
+    for (int i = 0; i < m_nExecuters; ++i) {
+        auto executer = std::make_unique<CUpdateExecuter>();
+        executer->SetSleep([this](unsigned ms) { m_services.SleepMs(ms); });
+        executer->SetImage(data.GetFirmware(), data.GetFirmwareLength());
+        executer->SelectDrive(data.GetTargetDrive(static_cast<uint8_t>(i)));
+        m_pExecuters[static_cast<size_t>(i)] = std::move(executer);
+    }
+}
+
+void CVarnelDlg::ShowMessage(const std::string& text) {
+    if (text.empty() || m_bAutoStart || m_bUnattended)
+        return;
+    CMessageDlg dlg;
+    dlg.m_strMessage = text;
+    dlg.DoModal(Factory(), this);
+}
+
+bool CVarnelDlg::IsRunnableSelection() const {
+    return m_nSelection < m_nExecuters || (m_nAllIndex >= 0 && m_nSelection == m_nAllIndex);
+}
+
+void CVarnelDlg::OnUpdateButton() {
+    if (m_bShowNotice) {
+        m_bShowNotice = false;
+        if (m_pUpdateData->GetTargetCount() > 0)
+            ShowMessage(m_strVersionWarning);
+        return;
+    }
+    if (!IsItemEnabled(IDC_UPDATE) || m_bBusy || m_bFileBroken) {
+        // A silent window cannot be seen or closed by anyone: when its automatic start
+        // cannot run, end with the exit code as it stands instead of staying forever.
+        if (m_bSilent && !m_bBusy)
+            EndDialog(m_nExitCode);
+        return;
+    }
+    if (m_bUpdated) {
+        RebootSystem();
+        UpdateData(false);
+        return;
+    }
+    if (m_pUpdateData->GetTargetCount() == 0) {
+        m_strMessage = Text(IDS_NO_TARGET);
+        UpdateData(false);
+        return;
+    }
+    if (!IsRunnableSelection()) {
+        if (m_bSilent)
+            EndDialog(m_nExitCode);
+        return;
+    }
+
+    uint8_t result = StartUpdate();
+    std::string errorText;
+    if (result == 0) {
+        while (!AllWorkersDone()) {
+            Window().RestoreWaitCursor();
+            Window().PumpMessage(kWaitSliceMs);
+        }
+        JoinWorkers();
+        result = CollectResults(&errorText);
+    }
+
+    const bool succeeded = result == ResultSucceeded;
+    const std::string& customer = m_pUpdateData->m_strCustomer;
+    if (succeeded) {
+        m_strMessage = Text(IDS_UPDATE_OK);
+        m_nExitCode = customer == "HPDTOCPE" ? kExitRebootRequired : kExitSuccess;
+        m_bUpdated = true;
+    } else if (result == ResultSequenceError) {
+        m_strMessage = Text(IDS_REMOVE_DISC);
+        m_nExitCode = kExitPending;
+    } else if (result == ResultSkipped) {
+        m_nExitCode = kExitNotNecessary;
+    } else {
+        m_strMessage = Text(IDS_UPDATE_FAILED) + errorText;
+        m_nExitCode = kExitPending;
+    }
+
+    EndBusy();
+
+    if (m_bAutoExit) {
+        if (customer == "HPCPC" || customer == "HPDTOCPE")
+            m_services.SleepMs(kAutoExitWaitMs);
+        EndDialog(m_nExitCode);
+    }
+
+    if (succeeded) {
+        CUpdateData& data = *m_pUpdateData;
+        data.m_strCurRevision = data.m_strNewRevision;
+        data.m_strCurMinorRev = data.m_strNewMinorRev;
+        m_strCurVersion = VersionText(data.m_strCurRevision, data.m_strCurMinorRev);
+        m_strUpdateCaption = Text(IDS_REBOOT);
+        Window().SetButtonBitmap(IDC_UPDATE, IDB_REBOOT);
+    }
+    UpdateData(false);
+}
+
+uint8_t CVarnelDlg::StartUpdate() {
+    CUpdateData& data = *m_pUpdateData;
+    m_strMessage = Text(IDS_UPDATING);
+    UpdateData(false);
+    for (int i = 0; i < kCatchUpPolls; ++i)
+        Window().PumpMessage(0);
+
+    if (m_nAllIndex >= 0 && m_nSelection == m_nAllIndex) {
+        m_nFirst = 0;
+        m_nLast = m_nExecuters - 1;
+    } else {
+        m_nFirst = m_nLast = m_nSelection;
+    }
+
+    if (AnyDiscPresent()) {
+        if (!m_bSilent)
+            return ResultSequenceError;
+        EnableItem(IDC_UPDATE, false);
+        EnableItem(kIdCancel, false);
+        EjectDiscs();
+        m_services.SleepMs(kEjectWaitMs);
+    }
+
+    for (int j = m_nFirst; j <= m_nLast; ++j) {
+        CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+        if (e.GetResult() != ResultSucceeded)
+            e.SetResult(ResultPending);
+    }
+
+    m_bBusy = true;
+    EnableItem(IDC_UPDATE, false);
+    EnableItem(kIdCancel, false);
+    Window().BeginWaitCursor();
+
+    for (int j = m_nFirst; j <= m_nLast; ++j) {
+        data.ReadDriveRevision(static_cast<uint8_t>(j));
+        if (data.m_bOnlyNewer && !IsNewerFirmware()) {
+            m_pExecuters[static_cast<size_t>(j)]->SetResult(ResultSkipped);
+        } else {
+            StartWorker(j);
+        }
+    }
+    return 0;
+}
+
+void CVarnelDlg::StartWorker(int j) {
+    CUpdateExecuter* executer = m_pExecuters[static_cast<size_t>(j)].get();
+    std::atomic<bool>* running = &m_bRunning[static_cast<size_t>(j)];
+    IDialogWindow* window = &Window();
+    // A drive that succeeded in an earlier run still reads 0: mark it pending too, so
+    // that the run waits for this download.
+    executer->SetResult(ResultPending);
+    running->store(true, std::memory_order_release);
+    m_workers.push_back(m_services.StartThread([executer, running, window] {
+        executer->Download();
+        if (executer->GetResult() == ResultPending)
+            executer->SetResult(ResultFailed);
+        running->store(false, std::memory_order_release);
+        window->WakeUp();
+    }));
+}
+
+void CVarnelDlg::JoinWorkers() {
+    for (std::thread& t : m_workers) {
+        if (t.joinable())
+            t.join();
+    }
+    m_workers.clear();
+}
+
+bool CVarnelDlg::AllWorkersDone() const {
+    for (int j = m_nFirst; j <= m_nLast; ++j) {
+        if (m_bRunning[static_cast<size_t>(j)].load(std::memory_order_acquire))
+            return false;
+        if (m_pExecuters[static_cast<size_t>(j)]->GetResult() == ResultPending)
+            return false;
+    }
+    return true;
+}
+
+bool CVarnelDlg::AnyDiscPresent() {
+    for (int j = m_nFirst; j <= m_nLast; ++j) {
+        if (m_pExecuters[static_cast<size_t>(j)]->IsUnitReady())
+            return true;
+    }
+    return false;
+}
+
+void CVarnelDlg::EjectDiscs() {
+    for (int j = m_nFirst; j <= m_nLast; ++j) {
+        CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+        if (e.IsUnitReady())
+            e.EjectDisc();
+    }
+}
+
+uint8_t CVarnelDlg::CollectResults(std::string* errorText) {
+    uint8_t result = ResultSucceeded;
+    for (int j = m_nFirst; j <= m_nLast; ++j) {
+        CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+        const uint8_t r = e.GetResult();
+        if (r == ResultSucceeded) {
+            RefreshDriveEntry(j);
+        } else if (result == ResultSucceeded) {
+            result = r;
+            *errorText = e.GetErrorText();
+        }
+    }
+    return result;
+}
+
+void CVarnelDlg::RefreshDriveEntry(int j) {
+    std::string text = Window().ListGetText(IDC_DRIVE_LIST, j);
+    const auto blank = text.rfind(' ');
+    if (blank != std::string::npos) {
+        text = text.substr(0, blank + 1) + m_pUpdateData->m_strNewRevision;
+        Window().ListDelete(IDC_DRIVE_LIST, j);
+        Window().ListInsert(IDC_DRIVE_LIST, j, text);
+    }
+    Window().ListSetSel(IDC_DRIVE_LIST, m_nSelection);
+    UpdateData(false);
+}
+
+void CVarnelDlg::EndBusy() {
+    m_bBusy = false;
+    EnableItem(IDC_UPDATE, true);
+    EnableItem(kIdCancel, true);
+    Window().EndWaitCursor();
+}
+
+void CVarnelDlg::RebootSystem() {
+    const ShutdownPrivilege privilege = m_services.EnableShutdownPrivilege();
+    if (privilege == ShutdownPrivilege::NoToken) {
+        if (!m_services.RequestRestart())
+            m_strMessage = Text(IDS_REBOOT_FAILED);
+        UpdateData(false);
+        return;
+    }
+    if (privilege == ShutdownPrivilege::NotEnabled) {
+        UpdateData(false);
+        return;
+    }
+    m_strMessage = Text(IDS_REBOOTING);
+    UpdateData(false);
+    if (!m_services.RequestRestart()) {
+        m_strMessage = Text(IDS_REBOOT_FAILED);
+        UpdateData(false);
+    }
+}
+
+void CVarnelDlg::RunUnattended() {
+    CUpdateData& data = *m_pUpdateData;
+    std::string model = "NO_DRIVE";
+    std::string oldRevision;
+    bool ok = false;
+    if (data.GetTargetCount() > 0) {
+        const bool all = m_nAllIndex >= 0 && m_nSelection == m_nAllIndex;
+        const int first = all ? 0 : m_nSelection;
+        const int last = all ? m_nExecuters - 1 : m_nSelection;
+        if (first < m_nExecuters) {
+            model = data.GetTargetLabel(static_cast<uint8_t>(first));
+            auto blank = model.rfind(' ');
+            if (blank != std::string::npos)
+                model.erase(blank);
+            model = TrimRight(model);
+            blank = model.rfind(' ');
+            if (blank != std::string::npos)
+                model.erase(0, blank + 1);
+
+            if (all) {
+                data.ReadDriveRevision(0);
+                oldRevision = VersionText(data.m_strCurRevision, data.m_strCurMinorRev);
+            } else {
+                oldRevision = m_strCurVersion;
+            }
+
+            // A broken package is never written into a drive.
+            if (!m_bFileBroken) {
+                ok = true;
+                for (int j = first; j <= last; ++j) {
+                    CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+                    e.Download();
+                    ok = ok && e.GetResult() == ResultSucceeded;
+                }
+            }
+        }
+    }
+    WriteResultLog(model, oldRevision, ok);
+}
+
+void CVarnelDlg::WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok) {
+    const std::string path = m_services.WindowsFolder() + kPathSeparator + kResultLogName;
+    std::ofstream log(path, std::ios::binary | std::ios::trunc);
+    if (!log)
+        return;
+    log << "FILE=" << FileNamePart(UpperCase(m_strExePath)) << "\r\n"
+        << "MODEL=" << model << "\r\n"
+        << "OLD_REV=" << oldRevision << "\r\n"
+        << "NEW_REV=" << m_strNewVersion << "\r\n"
+        << "STATUS=" << (ok ? "OK" : "NG") << "\r\n";
+}
