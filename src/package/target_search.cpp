@@ -1,0 +1,193 @@
+// Target-drive search: which of the machine's drives the package may update.
+#include <cstdio>
+#include <string>
+
+#include "package/update_data.h"
+
+namespace {
+
+constexpr uint8_t kInquiry = 0x12;
+constexpr uint8_t kLongInquiryLength = 48;
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsUpperLetter(char c) {
+    return c >= 'A' && c <= 'Z';
+}
+bool IsAsciiAlnum(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::string Strip(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsSpace(s[b]))
+        ++b;
+    while (e > b && IsSpace(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return s;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+bool EndsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() &&
+           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The drive's product without a leading type word: "DVD-RAM KVS-Q42R" and
+// "DVDRAM_KVS-Q42R" both give "KVS-Q42R".
+std::string DriveProductName(const std::string& field) {
+    std::string p = Strip(field);
+    if (!p.empty() && p.find(' ') != std::string::npos) {
+        p.erase(0, p.find(' ') + 1);
+    } else if (p.find('_') != std::string::npos) {
+        p.erase(0, p.find('_') + 1);
+    }
+    return Strip(p);
+}
+
+}  // namespace
+
+ProductClass CUpdateData::ClassifyProductName(const std::string& name) {
+    const std::string n = Upper(Strip(name));
+    ProductClass pc;
+    if (n == "ALL") {
+        pc.kind = 9;
+        return pc;
+    }
+    if (n.size() >= 5 && (StartsWith(n, "KW") || StartsWith(n, "KY"))) {
+        if (n.size() == 5 && IsDigit(n[2]) && IsDigit(n[3]) && IsUpperLetter(n[4])) {
+            pc.kind = 2;
+            pc.series = n[2];
+        } else if (n.size() == 8 && IsDigit(n[2]) && IsDigit(n[3]) && IsUpperLetter(n[4]) &&
+                   IsUpperLetter(n[5]) && IsDigit(n[6]) && IsDigit(n[7])) {
+            pc.kind = 3;
+            pc.series = n[6];
+        }
+        return pc;
+    }
+    if (n.size() >= 8 && StartsWith(n, "KVS") && n[3] == '-' && IsUpperLetter(n[4]) &&
+        IsDigit(n[5]) && IsDigit(n[6]) && IsUpperLetter(n[7])) {
+        pc.kind = 1;
+        pc.series = n[5] == '8' ? '1' : 0;
+    }
+    return pc;
+}
+
+uint8_t CUpdateData::GetDriveCustomerCode(uint8_t drive) {
+    m_drive.SelectDrive(drive);
+    uint8_t inquiry[kLongInquiryLength] = {};
+    if (m_drive.SendCommand6(kInquiry, 0, 0, 0, kLongInquiryLength, 0, inquiry, kLongInquiryLength,
+                             DirectionIn) != kStatusGood) {
+        return 0;
+    }
+    return inquiry[36];
+}
+
+void CUpdateData::SearchTargets() {
+    m_nTargetCount = 0;
+    m_drive.EnumerateDrives(true);
+    const unsigned count = m_drive.GetDriveCount();
+
+    const std::string filter = Upper(m_strRevFilter);
+    const bool filterFree = m_bFilterFreeMinor && !m_bMinorRevHidden;
+    const uint8_t requiredCustomer = filterFree ? 0 : m_byImageCustomer;
+    const std::string packageName =
+        m_strTargetProduct.empty() ? m_strImageModel : m_strTargetProduct;
+    const ProductClass package = ClassifyProductName(packageName);
+    const bool hpDesktop = m_strCustomer == "HPDTOCPE" || m_strCustomer == "HPDTOENG";
+
+    for (unsigned i = 0; i < count; ++i) {
+        const std::string p = DriveProductName(m_drive.GetProduct(i));
+        std::string r = Upper(m_drive.GetRevision(i));
+        const ProductClass drive = ClassifyProductName(p);
+        if (package.kind == 0 || drive.kind == 0)
+            continue;
+
+        std::string match = packageName;
+        if (package.kind == 9 || StartsWith(r, "COR"))
+            match = p;
+        if (StartsWith(p, "KW8") || EndsWith(p, "80"))
+            match = p;
+        if (filterFree && package.series != 0 && package.series == drive.series)
+            match = p;
+        if (p != match)
+            continue;
+
+        if (StartsWith(r, "COR") || filterFree || (hpDesktop && StartsWith(r, "1."))) {
+            r = filter;
+        } else {
+            for (size_t k = 0; k < 4 && k < r.size() && k < filter.size(); ++k) {
+                if (filter[k] == '*')
+                    r[k] = '*';
+            }
+        }
+
+        // An excluded drive is marked apart from its revision, so that no filter text can
+        // match it.
+        bool excluded = false;
+        if (m_bLogMode && m_drive.GetRevision(i) == m_strNewRevision)
+            excluded = true;
+        if (m_bSameCustomer && requiredCustomer != 0) {
+            const uint8_t b = GetDriveCustomerCode(static_cast<uint8_t>(i));
+            if (b != 0 && b != requiredCustomer)
+                excluded = true;
+        }
+        if (!excluded && r == filter)
+            m_byTargets[m_nTargetCount++] = static_cast<uint8_t>(i);
+    }
+}
+
+void CUpdateData::ReadDriveRevision(uint8_t n) {
+    const uint8_t d = m_byTargets[n];
+    m_drive.SelectDrive(d);
+    m_strCurRevision = m_drive.GetRevision(d);
+    m_strCurMinorRev.clear();
+    uint8_t inquiry[kLongInquiryLength] = {};
+    if (m_drive.SendCommand6(kInquiry, 0, 0, 0, kLongInquiryLength, 0, inquiry, kLongInquiryLength,
+                             DirectionIn) != kStatusGood) {
+        return;
+    }
+    if (IsAsciiAlnum(inquiry[38]) && IsAsciiAlnum(inquiry[39])) {
+        char text[3];
+        std::snprintf(text, sizeof text, "%c%c", inquiry[38], inquiry[39]);
+        m_strCurMinorRev = text;
+    }
+}
+
+std::string CUpdateData::GetTargetLabel(uint8_t n) {
+    const uint8_t d = m_byTargets[n];
+    char prefix[32];
+    if (m_drive.GetDriveLetter(d) == '-') {
+        std::snprintf(prefix, sizeof prefix, "[%d.%d.%d] ", m_drive.GetHostAdapter(d),
+                      m_drive.GetTarget(d), m_drive.GetLun(d));
+    } else {
+        std::snprintf(prefix, sizeof prefix, "%c: ", m_drive.GetDriveLetter(d));
+    }
+    return prefix + m_drive.GetVendor(d) + " " + m_drive.GetProduct(d) + " " +
+           m_drive.GetRevision(d);
+}
+
+int CUpdateData::FindTargetByLetter(const std::string& letter) {
+    if (letter.empty())
+        return 0;
+    for (int n = 0; n < m_nTargetCount; ++n) {
+        if (m_drive.GetDriveLetter(m_byTargets[n]) == letter[0])
+            return n;
+    }
+    return -1;
+}
