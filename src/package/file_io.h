@@ -15,4 +15,4 @@ enum class WriteStatus { Ok, CannotCreate, WriteFailed };
 WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uint32_t size);
 
 // Platform: moves from over to, replacing an existing file.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool MoveFileOver(const std::string& from, const std::string& to);
