@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "drive/drive_report.h"
 #include "package/update_data.h"
 
 namespace {
@@ -170,16 +171,7 @@ void CUpdateData::ReadDriveRevision(uint8_t n) {
 }
 
 std::string CUpdateData::GetTargetLabel(uint8_t n) {
-    const uint8_t d = m_byTargets[n];
-    char prefix[32];
-    if (m_drive.GetDriveLetter(d) == '-') {
-        std::snprintf(prefix, sizeof prefix, "[%d.%d.%d] ", m_drive.GetHostAdapter(d),
-                      m_drive.GetTarget(d), m_drive.GetLun(d));
-    } else {
-        std::snprintf(prefix, sizeof prefix, "%c: ", m_drive.GetDriveLetter(d));
-    }
-    return prefix + m_drive.GetVendor(d) + " " + m_drive.GetProduct(d) + " " +
-           m_drive.GetRevision(d);
+    return DriveLabel(m_drive, m_byTargets[n]);
 }
 
 int CUpdateData::FindTargetByLetter(const std::string& letter) {

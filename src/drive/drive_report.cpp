@@ -1,0 +1,144 @@
+#include "drive/drive_report.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t kLongInquiryLength = 48;
+
+bool IsAsciiAlnum(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char ch : s) {
+        const auto c = static_cast<uint8_t>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c >= 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+const char* TransportName(DriveTransport t) {
+    switch (t) {
+        case TransportAspi:
+            return "aspi";
+        case TransportPassThrough:
+            return "pass-through";
+        default:
+            return "none";
+    }
+}
+
+struct DriveLine {
+    std::string label, vendor, product, revision, minor;
+    std::string address;  // "h.t.l"
+    char letter = '-';
+    bool inquiryOk = false;
+    uint8_t customer = 0;
+};
+
+}  // namespace
+
+std::string DriveLabel(const CDriveControl& drive, unsigned index) {
+    char prefix[32];
+    const char letter = drive.GetDriveLetter(index);
+    if (letter == '-') {
+        std::snprintf(prefix, sizeof prefix, "[%d.%d.%d] ", drive.GetHostAdapter(index),
+                      drive.GetTarget(index), drive.GetLun(index));
+    } else {
+        std::snprintf(prefix, sizeof prefix, "%c: ", letter);
+    }
+    return prefix + drive.GetVendor(index) + " " + drive.GetProduct(index) + " " +
+           drive.GetRevision(index);
+}
+
+std::string DescribeDrives(bool json) {
+    CDriveControl drive;
+    return DescribeDrives(drive, json);
+}
+
+std::string DescribeDrives(CDriveControl& drive, bool json) {
+    drive.EnumerateDrives(true);
+    std::vector<DriveLine> lines;
+    for (unsigned i = 0; i < drive.GetDriveCount(); ++i) {
+        DriveLine l;
+        l.label = DriveLabel(drive, i);
+        l.vendor = drive.GetVendor(i);
+        l.product = drive.GetProduct(i);
+        l.revision = drive.GetRevision(i);
+        l.letter = drive.GetDriveLetter(i);
+        l.address = std::to_string(drive.GetHostAdapter(i)) + "." +
+                    std::to_string(drive.GetTarget(i)) + "." + std::to_string(drive.GetLun(i));
+        drive.SelectDrive(i);
+        uint8_t inquiry[kLongInquiryLength] = {};
+        l.inquiryOk = drive.SendCommand6(0x12, 0, 0, 0, kLongInquiryLength, 0, inquiry,
+                                         kLongInquiryLength, DirectionIn) == kStatusGood;
+        if (l.inquiryOk) {
+            l.customer = inquiry[36];
+            if (IsAsciiAlnum(inquiry[38]) && IsAsciiAlnum(inquiry[39])) {
+                l.minor =
+                    std::string(1, static_cast<char>(inquiry[38])) + static_cast<char>(inquiry[39]);
+            }
+        }
+        lines.push_back(l);
+    }
+    const int denied = drive.GetDeniedDevices();
+    const std::string problem = drive.GetTransportProblem();
+
+    std::string out;
+    if (json) {
+        out = "{\"transport\": \"" + std::string(TransportName(drive.GetTransport())) +
+              "\", \"drives\": [";
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const DriveLine& l = lines[i];
+            out += i ? ", {" : "{";
+            out += "\"label\": " + JsonString(l.label);
+            out += ", \"letter\": " +
+                   (l.letter == '-' ? std::string("null") : JsonString(std::string(1, l.letter)));
+            out += ", \"address\": " + JsonString(l.address);
+            out += ", \"vendor\": " + JsonString(l.vendor);
+            out += ", \"product\": " + JsonString(l.product);
+            out += ", \"revision\": " + JsonString(l.revision);
+            out += ", \"customer\": " + (l.inquiryOk ? std::to_string(l.customer) : "null");
+            out += ", \"minor\": " + (l.inquiryOk ? JsonString(l.minor) : "null");
+            out += "}";
+        }
+        out += "], \"denied\": " + std::to_string(denied) +
+               ", \"problem\": " + JsonString(problem) + "}\n";
+        return out;
+    }
+
+    out = "Transport: " + std::string(TransportName(drive.GetTransport())) + "\n";
+    if (!problem.empty())
+        out += problem + "\n";
+    if (lines.empty())
+        out += "No drives found.\n";
+    for (const DriveLine& l : lines) {
+        char extra[64];
+        if (l.inquiryOk) {
+            std::snprintf(extra, sizeof extra, "customer 0x%02X, minor revision %s", l.customer,
+                          l.minor.empty() ? "none" : l.minor.c_str());
+        } else {
+            std::snprintf(extra, sizeof extra, "48-byte INQUIRY failed");
+        }
+        out += l.label + "  (" + extra + ")\n";
+    }
+    if (denied > 0) {
+        out += std::to_string(denied) +
+               " drive(s) could not be opened: permission denied. Running as a user with "
+               "read and write access to the drive devices (on Linux usually the group of "
+               "/dev/sr*, e.g. 'cdrom') lets the program see them.\n";
+    }
+    return out;
+}
