@@ -1,0 +1,624 @@
+// The updater dialog over headless windows and simulated drives: initialisation, the
+// drive list and version boxes, the update run with worker threads, the exit codes, the
+// REBOOT state and the unattended run with its result log.
+#include "ui/varnel_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "download/update_executer.h"
+#include "package/path_rules.h"
+#include "package/update_data.h"
+#include "support/fake_services.h"
+#include "support/sim_support.h"
+#include "support/test_support.h"
+#include "support/updater_builder.h"
+#include "ui/about_dlg.h"
+#include "ui/headless_window.h"
+#include "ui/message_dlg.h"
+#include "ui/strings.h"
+
+using testsupport::BuildUpdater;
+using testsupport::FakeServices;
+using testsupport::SimulatedDrives;
+using testsupport::TempDir;
+using testsupport::UpdaterSpec;
+
+namespace {
+
+const std::string kDiagnostic = "1D 01 00 00 06 00";
+const std::string kEject = "1B 00 00 00 02 00";
+
+// One simulated drive section.
+std::string Drive(char letter, const std::string& revision, const std::string& extra = "") {
+    return std::string("[drive]\nletter = ") + letter +
+           "\nvendor = \"QZEN\"\nproduct = \"DVD-RAM KVS-Q42R\"\nrevision = \"" + revision +
+           "\"\n" + extra;
+}
+
+std::string Label(char letter, const std::string& revision) {
+    return std::string(1, letter) + ": QZEN     DVD-RAM KVS-Q42R " + revision;
+}
+
+bool IsWriteBuffer(const std::string& cdb) {
+    return cdb.rfind("3B 0", 0) == 0;
+}
+
+class UpdaterDialog : public ::testing::Test {
+protected:
+    void SetUp() override { services.windowsFolder = dir.path(); }
+
+    // Drives first: every drive control made afterwards talks to them.
+    void Setup(const std::string& drives, const UpdaterSpec& spec = UpdaterSpec()) {
+        dlg.reset();
+        data.reset();
+        sim.reset();
+        windows.windows.clear();
+        sim = std::make_unique<SimulatedDrives>(drives);
+        path = BuildUpdater(dir.path(), spec);
+        data = std::make_unique<CUpdateData>();
+        data->ReadPackage(path);
+        dlg = std::make_unique<CVarnelDlg>(services);
+        dlg->m_pUpdateData = data.get();
+        dlg->m_strExePath = path;
+    }
+
+    // Runs the dialog; steps act like a person whenever it waits for input.
+    int Run(std::deque<CHeadlessWindow::Step> steps = {}) {
+        windows.scripts[IDD_VARNEL] = std::move(steps);
+        result = dlg->DoModal(windows);
+        w = windows.Find(IDD_VARNEL);
+        return result;
+    }
+
+    int DownloadsOf(const std::string& drive) {
+        const auto cdbs = sim->Cdbs(drive);
+        return static_cast<int>(std::count(cdbs.begin(), cdbs.end(), kDiagnostic));
+    }
+
+    bool AnyWriteBuffer() {
+        const auto cdbs = sim->Cdbs();
+        return std::any_of(cdbs.begin(), cdbs.end(), IsWriteBuffer);
+    }
+
+    std::string Log() {
+        const auto bytes = testsupport::ReadAll(dir.File(kResultLogName));
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    TempDir dir;
+    FakeServices services;
+    std::unique_ptr<SimulatedDrives> sim;
+    std::string path;
+    std::unique_ptr<CUpdateData> data;
+    std::unique_ptr<CVarnelDlg> dlg;
+    CHeadlessWindowFactory windows;
+    CHeadlessWindow* w = nullptr;
+    int result = 0;
+};
+
+TEST_F(UpdaterDialog, OneTargetUpdatesThenOffersReboot) {
+    Setup(Drive('D', "1.00"));
+    Run({
+        [](CHeadlessWindow& win) {
+            EXPECT_EQ(LoadText(IDS_HEADLINE), win.Text(IDC_HEADLINE));
+            EXPECT_EQ("The following drive will be updated.", win.Text(IDC_INSTRUCTION));
+            EXPECT_EQ(std::vector<std::string>{Label('D', "1.00")}, win.Entries(IDC_DRIVE_LIST));
+            EXPECT_EQ(0, win.lists[IDC_DRIVE_LIST].selection);
+            EXPECT_EQ("1.00", win.Text(IDC_CUR_VERSION));
+            EXPECT_EQ("1.05", win.Text(IDC_NEW_VERSION));
+            EXPECT_EQ("Current version", win.Text(IDC_CUR_LABEL));
+            EXPECT_EQ("New version", win.Text(IDC_NEW_LABEL));
+            EXPECT_EQ("UPDATE", win.Text(IDC_UPDATE_CAPTION));
+            EXPECT_EQ("EXIT", win.Text(IDC_EXIT_CAPTION));
+            EXPECT_EQ("Please close other applications before updating.",
+                      win.Text(IDC_MESSAGE_AREA));
+            EXPECT_EQ(IDB_UPDATE, win.Control(IDC_UPDATE).bitmap);
+            EXPECT_EQ(IDB_EXIT, win.Control(kIdCancel).bitmap);
+            EXPECT_EQ(IDI_MAIN, win.bigIcon);
+            ASSERT_EQ(1u, win.systemMenu.size());
+            EXPECT_EQ(IDM_ABOUTBOX, win.systemMenu[0].first);
+            win.Click(IDC_UPDATE);
+        },
+        [](CHeadlessWindow& win) {
+            const auto& history = win.Control(IDC_MESSAGE_AREA).history;
+            EXPECT_NE(history.end(),
+                      std::find(history.begin(), history.end(), LoadText(IDS_UPDATING)));
+            EXPECT_EQ("Updating was completed successfully. Please reboot the PC.",
+                      win.Text(IDC_MESSAGE_AREA));
+            EXPECT_EQ("REBOOT", win.Text(IDC_UPDATE_CAPTION));
+            EXPECT_EQ(IDB_REBOOT, win.Control(IDC_UPDATE).bitmap);
+            EXPECT_EQ("1.05", win.Text(IDC_CUR_VERSION));
+            EXPECT_EQ(Label('D', "1.05"), win.Entries(IDC_DRIVE_LIST)[0]);
+            EXPECT_EQ(0, win.lists[IDC_DRIVE_LIST].selection);
+            EXPECT_TRUE(win.Control(IDC_UPDATE).enabled);
+            EXPECT_TRUE(win.Control(kIdCancel).enabled);
+            EXPECT_EQ(0, win.waitCursor);
+            EXPECT_TRUE(win.waitCursorSeen);
+            win.Click(kIdCancel);
+        },
+    });
+    EXPECT_EQ(kExitSuccess, result);
+    EXPECT_TRUE(w->everShown);
+    EXPECT_EQ(1, DownloadsOf("D"));
+    EXPECT_EQ("1.05", sim->State()[0].revision);
+    EXPECT_EQ(1, services.threadsStarted);
+    // The 3 s wait after the diagnostic went through the injected sleep.
+    EXPECT_EQ(std::vector<unsigned>{3000}, services.Sleeps());
+}
+
+TEST_F(UpdaterDialog, AllDrivesEntryByTargetCountAndOnlyNewer) {
+    struct Case {
+        const char* name;
+        int drives;
+        bool onlyNewer;
+        bool allSwitch;
+        bool minorShown;
+        std::vector<std::string> tail;  // entries after the targets
+        std::string instruction;
+        std::string current;
+    } cases[] = {
+        {"two, only newer off",
+         2,
+         false,
+         false,
+         false,
+         {"*: All target drives. (2units)"},
+         "Please select the target drive.",
+         "1.00"},
+        {"two, only newer on",
+         2,
+         true,
+         false,
+         false,
+         {},
+         "The following drive will be updated.",
+         "1.00"},
+        {"two, only newer on, all",
+         2,
+         true,
+         true,
+         false,
+         {"*: All target drives. (2units)"},
+         "Please select the target drive.",
+         "****"},
+        {"one, all",
+         1,
+         false,
+         true,
+         false,
+         {"*: All target drives. (1units)"},
+         "Please select the target drive.",
+         "****"},
+        {"one, all, minor shown",
+         1,
+         false,
+         true,
+         true,
+         {"*: All target drives. (1units)"},
+         "Please select the target drive.",
+         "****-**"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdaterSpec spec;
+        spec.onlyNewer = c.onlyNewer;
+        if (c.minorShown) {
+            spec.minor = "AB";
+            spec.fileName = "upd_1.05-AB.exe";
+        }
+        std::string drives = Drive('D', "1.00");
+        if (c.drives == 2)
+            drives += Drive('E', "1.01");
+        Setup(drives, spec);
+        dlg->m_bAllDrives = c.allSwitch;
+        Run();
+        std::vector<std::string> expected{Label('D', "1.00")};
+        if (c.drives == 2)
+            expected.push_back(Label('E', "1.01"));
+        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(expected, w->Entries(IDC_DRIVE_LIST));
+        EXPECT_EQ(c.instruction, w->Text(IDC_INSTRUCTION));
+        EXPECT_EQ(c.current, w->Text(IDC_CUR_VERSION));
+        EXPECT_EQ(c.minorShown ? "1.05-AB" : "1.05", w->Text(IDC_NEW_VERSION));
+        EXPECT_EQ(c.allSwitch ? c.drives : 0, w->lists[IDC_DRIVE_LIST].selection);
+        EXPECT_EQ(kExitPending, result);
+        EXPECT_FALSE(AnyWriteBuffer());
+    }
+}
+
+TEST_F(UpdaterDialog, DriveLetterPreselectsOrMarksInvalid) {
+    Setup(Drive('D', "1.00") + Drive('E', "1.01"));
+    dlg->m_strDriveLetter = "E";
+    Run();
+    EXPECT_EQ(1, w->lists[IDC_DRIVE_LIST].selection);
+    EXPECT_EQ("1.01", w->Text(IDC_CUR_VERSION));
+    EXPECT_TRUE(w->Control(IDC_UPDATE).enabled);
+
+    Setup(Drive('D', "1.00") + Drive('E', "1.01"));
+    dlg->m_strDriveLetter = "Z";
+    Run({[](CHeadlessWindow& win) {
+        win.Click(IDC_UPDATE);  // disabled: nothing happens
+        EXPECT_TRUE(win.clickedDisabled);
+        win.Click(kIdCancel);
+    }});
+    EXPECT_EQ("Z: INVALID DRIVE", w->Entries(IDC_DRIVE_LIST).back());
+    EXPECT_FALSE(w->Control(IDC_UPDATE).enabled);
+    EXPECT_EQ("1.00", w->Text(IDC_CUR_VERSION));  // the versions of target 0
+    EXPECT_EQ(kExitPending, result);
+    EXPECT_FALSE(AnyWriteBuffer());
+}
+
+TEST_F(UpdaterDialog, OnlyNewerDisablesCurrentDriveAndSelectionReenables) {
+    UpdaterSpec spec;
+    spec.onlyNewer = true;
+    Setup(Drive('D', "1.05") + Drive('E', "1.00"), spec);
+    Run({
+        [](CHeadlessWindow& win) {
+            EXPECT_FALSE(win.Control(IDC_UPDATE).enabled);
+            EXPECT_EQ("Updating is not necessary.", win.Text(IDC_MESSAGE_AREA));
+            win.SelectEntry(IDC_DRIVE_LIST, 1);
+            EXPECT_TRUE(win.Control(IDC_UPDATE).enabled);
+            EXPECT_EQ("1.00", win.Text(IDC_CUR_VERSION));
+            win.Click(IDC_UPDATE);
+        },
+    });
+    EXPECT_EQ(kExitSuccess, result);
+    EXPECT_EQ(0, DownloadsOf("D"));
+    EXPECT_EQ(1, DownloadsOf("E"));
+}
+
+TEST_F(UpdaterDialog, EveryDriveCurrentWithOnlyNewerIsSkipped) {
+    UpdaterSpec spec;
+    spec.onlyNewer = true;
+    Setup(Drive('D', "1.05") + Drive('E', "1.07"), spec);
+    dlg->m_bAllDrives = true;
+    Run({[](CHeadlessWindow& win) {
+        ASSERT_TRUE(win.Control(IDC_UPDATE).enabled);
+        win.Click(IDC_UPDATE);
+        EXPECT_EQ(LoadText(IDS_UPDATING), win.Text(IDC_MESSAGE_AREA));
+        EXPECT_EQ("UPDATE", win.Text(IDC_UPDATE_CAPTION));
+    }});
+    EXPECT_EQ(kExitNotNecessary, result);
+    EXPECT_EQ(0, services.threadsStarted);
+    EXPECT_FALSE(AnyWriteBuffer());
+}
+
+TEST_F(UpdaterDialog, TwoDrivesDownloadInParallel) {
+    // Each command takes 5 ms, so a download is a few hundred milliseconds long.
+    Setup(Drive('D', "1.00", "delay_ms = 5\n") + Drive('E', "1.01", "delay_ms = 5\n"));
+    dlg->m_bAllDrives = true;
+    int busyPumps = 0;
+    bool selectionIgnored = true;
+    Run({[&](CHeadlessWindow& win) {
+        win.onPump = [&](CHeadlessWindow& pumping) {
+            if (!dlg->m_bBusy)
+                return;
+            ++busyPumps;
+            if (busyPumps == 1) {
+                // The window stays alive during the run, but choosing a drive is refused.
+                pumping.SelectEntry(IDC_DRIVE_LIST, 0);
+                selectionIgnored = pumping.Text(IDC_CUR_VERSION) == "****";
+                EXPECT_FALSE(pumping.Control(IDC_UPDATE).enabled);
+                EXPECT_FALSE(pumping.Control(kIdCancel).enabled);
+                EXPECT_EQ(1, pumping.waitCursor);
+            }
+        };
+        win.Click(IDC_UPDATE);
+        win.onPump = nullptr;
+    }});
+    EXPECT_EQ(kExitSuccess, result);
+    EXPECT_GT(busyPumps, 0);
+    EXPECT_TRUE(selectionIgnored);
+    // Both downloads started before either one ended.
+    const auto journal = sim->Journal();
+    auto first = [&](const std::string& drive, auto pred) {
+        for (size_t i = 0; i < journal.size(); ++i) {
+            if (journal[i].drive == drive && pred(journal[i].cdb))
+                return i;
+        }
+        return journal.size();
+    };
+    const size_t lastStart = std::max(first("D", IsWriteBuffer), first("E", IsWriteBuffer));
+    const auto isDiag = [](const std::string& cdb) { return cdb == kDiagnostic; };
+    const size_t firstEnd = std::min(first("D", isDiag), first("E", isDiag));
+    EXPECT_LT(lastStart, firstEnd);
+    EXPECT_EQ(2, services.threadsStarted);
+    EXPECT_EQ((std::vector<std::string>{Label('D', "1.05"), Label('E', "1.05"),
+                                        "*: All target drives. (2units)"}),
+              w->Entries(IDC_DRIVE_LIST));
+    EXPECT_EQ(2, w->lists[IDC_DRIVE_LIST].selection);
+}
+
+TEST_F(UpdaterDialog, FirstFailsSecondSucceeds) {
+    Setup(Drive('D', "1.00", "fault = WRITE_BUFFER 2 check 4 44 00\n") + Drive('E', "1.01"));
+    dlg->m_bAllDrives = true;
+    Run({[](CHeadlessWindow& win) {
+        win.Click(IDC_UPDATE);
+        const std::string failed = "Updating was failed. Please repeat that.";
+        const std::string& message = win.Text(IDC_MESSAGE_AREA);
+        ASSERT_EQ(0u, message.rfind(failed + " (Error data = 70 00 04 ", 0)) << message;
+        EXPECT_EQ(failed.size() + 88, message.size());
+        EXPECT_EQ("UPDATE", win.Text(IDC_UPDATE_CAPTION));
+        EXPECT_TRUE(win.Control(IDC_UPDATE).enabled);
+        EXPECT_EQ(Label('D', "1.00"), win.Entries(IDC_DRIVE_LIST)[0]);
+        EXPECT_EQ(Label('E', "1.05"), win.Entries(IDC_DRIVE_LIST)[1]);
+    }});
+    EXPECT_EQ(kExitPending, result);
+}
+
+TEST_F(UpdaterDialog, RerunWaitsForDriveThatSucceededBefore) {
+    // D is slow and succeeds twice; E fails only its first download.
+    Setup(Drive('D', "1.00", "delay_ms = 10\n") +
+          Drive('E', "1.01", "fault = WRITE_BUFFER 1 check 4 44 00\n"));
+    dlg->m_bAllDrives = true;
+    int diagnosticsAtReport = 0;
+    Run({
+        [](CHeadlessWindow& win) { win.Click(IDC_UPDATE); },
+        [&](CHeadlessWindow& win) {
+            ASSERT_EQ("UPDATE", win.Text(IDC_UPDATE_CAPTION));
+            win.Click(IDC_UPDATE);
+            diagnosticsAtReport = DownloadsOf("D");
+            EXPECT_EQ("REBOOT", win.Text(IDC_UPDATE_CAPTION));
+        },
+    });
+    EXPECT_EQ(2, diagnosticsAtReport);
+    EXPECT_EQ(kExitSuccess, result);
+}
+
+TEST_F(UpdaterDialog, DiscInDrive) {
+    // Not silent: the run is refused before anything is written.
+    Setup(Drive('D', "1.00") + Drive('E', "1.01", "medium = yes\n"));
+    dlg->m_bAllDrives = true;
+    Run({[](CHeadlessWindow& win) {
+        win.Click(IDC_UPDATE);
+        EXPECT_EQ("Please remove a disc from the drive before updating.",
+                  win.Text(IDC_MESSAGE_AREA));
+        EXPECT_TRUE(win.Control(IDC_UPDATE).enabled);
+        EXPECT_FALSE(win.waitCursorSeen);
+    }});
+    EXPECT_EQ(kExitPending, result);
+    EXPECT_FALSE(AnyWriteBuffer());
+    EXPECT_TRUE(services.Sleeps().empty());
+
+    // Silent: the disc is ejected, the run starts 7 s later and the dialog ends by itself.
+    Setup(Drive('D', "1.00") + Drive('E', "1.01", "medium = yes\n"));
+    dlg->m_bAllDrives = dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
+    Run();
+    EXPECT_EQ(kExitSuccess, result);
+    EXPECT_FALSE(w->everShown);
+    EXPECT_TRUE(w->showRequested);
+    const auto cdbsE = sim->Cdbs("E");
+    const auto eject = std::find(cdbsE.begin(), cdbsE.end(), kEject);
+    ASSERT_NE(cdbsE.end(), eject);
+    EXPECT_LT(eject - cdbsE.begin(),
+              std::find_if(cdbsE.begin(), cdbsE.end(), IsWriteBuffer) - cdbsE.begin());
+    const auto cdbsD = sim->Cdbs("D");
+    EXPECT_EQ(0, std::count(cdbsD.begin(), cdbsD.end(), kEject));
+    const auto sleeps = services.Sleeps();
+    ASSERT_FALSE(sleeps.empty());
+    EXPECT_EQ(7000u, sleeps.front());
+    EXPECT_FALSE(sim->State()[1].medium);
+    EXPECT_EQ(1, DownloadsOf("E"));
+}
+
+TEST_F(UpdaterDialog, NoTarget) {
+    struct Case {
+        const char* customer;
+        bool silent;
+        int exitCode;
+    } cases[] = {
+        {"", false, kExitPending}, {"", true, kExitPending}, {"HPDTOCPE", true, kExitNoTargetCpe}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.customer) + (c.silent ? " silent" : ""));
+        UpdaterSpec spec;
+        spec.customer = c.customer;
+        Setup(Drive('D', "2.00"), spec);  // outside the filter 1.0*
+        dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = c.silent;
+        Run({[](CHeadlessWindow& win) {
+            EXPECT_EQ("Can't find the target drive.", win.Text(IDC_INSTRUCTION));
+            EXPECT_FALSE(win.Control(IDC_UPDATE).enabled);
+            EXPECT_TRUE(win.Entries(IDC_DRIVE_LIST).empty());
+            EXPECT_EQ("", win.Text(IDC_CUR_VERSION));
+        }});
+        EXPECT_EQ(c.exitCode, result);
+        EXPECT_EQ(!c.silent, w->everShown);
+        EXPECT_FALSE(w->stuckHidden);
+    }
+}
+
+TEST_F(UpdaterDialog, DellNoticeShownOnceAfterFirstDisplay) {
+    for (bool autoStart : {false, true}) {
+        SCOPED_TRACE(autoStart ? "au" : "no switch");
+        UpdaterSpec spec;
+        spec.customer = "DELL";
+        Setup(Drive('D', "1.05"), spec);
+        dlg->m_bAutoStart = autoStart;
+        Run();
+        CHeadlessWindow* notice = windows.Find(IDD_MESSAGE);
+        if (autoStart) {
+            EXPECT_EQ(nullptr, notice);
+            EXPECT_EQ(1, DownloadsOf("D"));  // the automatic start ran the update
+        } else {
+            ASSERT_NE(nullptr, notice);
+            EXPECT_EQ(1, windows.Count(IDD_MESSAGE));
+            EXPECT_EQ("The drive will be updated to same or older version.",
+                      notice->Text(IDC_MESSAGE_TEXT));
+            EXPECT_EQ(w, notice->parent);
+            EXPECT_EQ(0, DownloadsOf("D"));  // the notice alone does not start a run
+        }
+    }
+}
+
+TEST_F(UpdaterDialog, RestartOutcomes) {
+    struct Case {
+        ShutdownPrivilege privilege;
+        bool accepted;
+        int requests;
+        std::string message;
+    } cases[] = {
+        {ShutdownPrivilege::Enabled, true, 1, "Now the PC is rebooting..."},
+        {ShutdownPrivilege::Enabled, false, 1, "Rebooting was failed."},
+        {ShutdownPrivilege::NoToken, false, 1, "Rebooting was failed."},
+        {ShutdownPrivilege::NoToken, true, 1, LoadText(IDS_UPDATE_OK)},
+        {ShutdownPrivilege::NotEnabled, true, 0, LoadText(IDS_UPDATE_OK)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        Setup(Drive('D', "1.00"));
+        services.privilege = c.privilege;
+        services.restartAccepted = c.accepted;
+        services.restartRequests = 0;
+        Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); },
+             [](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});
+        EXPECT_EQ(c.requests, services.restartRequests);
+        EXPECT_EQ(c.message, w->Text(IDC_MESSAGE_AREA));
+        EXPECT_EQ("REBOOT", w->Text(IDC_UPDATE_CAPTION));
+        EXPECT_EQ(kExitSuccess, result);  // EXIT after REBOOT ends with 0
+    }
+}
+
+TEST_F(UpdaterDialog, BrokenPackageTouchesNoDrive) {
+    for (bool silent : {false, true}) {
+        SCOPED_TRACE(silent ? "silent" : "shown");
+        UpdaterSpec spec;
+        spec.breakImage = true;
+        Setup(Drive('D', "1.00"), spec);
+        ASSERT_TRUE(data->IsPackageBroken());
+        dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = silent;
+        Run({[](CHeadlessWindow& win) {
+            EXPECT_EQ("The file may be broken.", win.Text(IDC_MESSAGE_AREA));
+            EXPECT_FALSE(win.Control(IDC_UPDATE).enabled);
+            win.SelectEntry(IDC_DRIVE_LIST, 0);  // no effect
+            EXPECT_FALSE(win.Control(IDC_UPDATE).enabled);
+            win.PostCommand(IDC_UPDATE);
+        }});
+        EXPECT_EQ(kExitPending, result);
+        EXPECT_FALSE(w->stuckHidden);  // a silent run ends instead of waiting unseen
+        EXPECT_FALSE(AnyWriteBuffer());
+        EXPECT_EQ(0, services.threadsStarted);
+    }
+}
+
+TEST_F(UpdaterDialog, SilentRunWhoseStartCannotRunEnds) {
+    UpdaterSpec spec;
+    spec.onlyNewer = true;
+    Setup(Drive('D', "1.05"), spec);
+    dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
+    Run();
+    EXPECT_FALSE(w->stuckHidden);
+    EXPECT_EQ(kExitPending, result);
+}
+
+TEST_F(UpdaterDialog, AboutBoxFollowsHideCopyright) {
+    for (bool hide : {false, true}) {
+        UpdaterSpec spec;
+        spec.hideCopyright = hide;
+        Setup(Drive('D', "1.00"), spec);
+        Run({[](CHeadlessWindow& win) { win.SysCommand(IDM_ABOUTBOX | 0x3); }});
+        CHeadlessWindow* about = windows.Find(IDD_ABOUT);
+        ASSERT_NE(nullptr, about);
+        EXPECT_EQ(w, about->parent);
+        EXPECT_EQ(!hide, about->Control(IDC_COPYRIGHT).shown);
+    }
+}
+
+TEST_F(UpdaterDialog, QuickBlazeTitleAndIcon) {
+    UpdaterSpec spec;
+    spec.customer = "HPBPC";
+    Setup(Drive('D', "1.00"), spec);
+    Run();
+    EXPECT_EQ("QUICKBLAZE 1.00", w->title);
+    EXPECT_EQ(IDI_QUICKBLAZE, w->bigIcon);
+    EXPECT_EQ(IDI_QUICKBLAZE, w->smallIcon);
+}
+
+// --- Unattended run and result log ---
+
+TEST_F(UpdaterDialog, UnattendedLogOfOneDrive) {
+    Setup(Drive('D', "1.00") + Drive('E', "1.01"));
+    dlg->m_bUnattended = true;
+    dlg->m_strDriveLetter = "E";
+    dlg->m_strExePath = std::string("fw") + kPathSeparator + "upd.exe";
+    Run();
+    EXPECT_EQ(kExitUnattended, result);
+    EXPECT_FALSE(w->everShown);
+    EXPECT_TRUE(data->m_bLogMode);
+    EXPECT_EQ("FILE=UPD.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.01\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n",
+              Log());
+    EXPECT_EQ(0, DownloadsOf("D"));
+    EXPECT_EQ(1, DownloadsOf("E"));
+    EXPECT_EQ(0, services.threadsStarted);  // on the dialog's own thread
+    EXPECT_TRUE(windows.Find(IDD_MESSAGE) == nullptr);
+}
+
+TEST_F(UpdaterDialog, UnattendedLogCases) {
+    struct Case {
+        const char* name;
+        std::string drives;
+        bool all;
+        bool silent;
+        int exitCode;
+        std::string log;  // after FILE=
+    } cases[] = {
+        {"no target", Drive('D', "2.00"), false, false, kExitUnattended,
+         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
+        {"no target, silent", Drive('D', "2.00"), false, true, kExitPending,
+         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
+        {"drive already current", Drive('D', "1.05"), false, false, kExitUnattended,
+         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
+        {"download fails", Drive('D', "1.00", "fault = SEND_DIAGNOSTIC 1 check 4 44 00\n"), false,
+         false, kExitUnattended, "MODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
+        {"all drives", Drive('D', "1.02") + Drive('E', "1.01"), true, false, kExitUnattended,
+         "MODEL=KVS-Q42R\r\nOLD_REV=1.02\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n"},
+        {"all drives, second fails",
+         Drive('D', "1.02") + Drive('E', "1.01", "fault = WRITE_BUFFER 1 check 4 44 00\n"), true,
+         false, kExitUnattended, "MODEL=KVS-Q42R\r\nOLD_REV=1.02\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Setup(c.drives);
+        dlg->m_bUnattended = true;
+        dlg->m_bAllDrives = c.all;
+        dlg->m_bSilent = c.silent;
+        Run();
+        EXPECT_EQ(c.exitCode, result);
+        EXPECT_EQ("FILE=UPD.EXE\r\n" + c.log, Log());
+        if (c.all) {
+            EXPECT_EQ(1, DownloadsOf("D"));
+            EXPECT_EQ(c.log.find("OK") != std::string::npos ? 1 : 0, DownloadsOf("E"));
+        }
+    }
+}
+
+TEST_F(UpdaterDialog, UnattendedBrokenPackageLogsWithoutDownload) {
+    UpdaterSpec spec;
+    spec.breakImage = true;
+    Setup(Drive('D', "1.00"), spec);
+    dlg->m_bUnattended = true;
+    Run();
+    EXPECT_EQ(kExitUnattended, result);
+    EXPECT_NE(std::string::npos, Log().find("STATUS=NG\r\n"));
+    EXPECT_FALSE(AnyWriteBuffer());
+    EXPECT_EQ(0, DownloadsOf("D"));
+}
+
+TEST_F(UpdaterDialog, UnattendedLogIsReplacedAndMissingFolderIsSilent) {
+    Setup(Drive('D', "1.00"));
+    testsupport::WriteAll(dir.File(kResultLogName), std::vector<uint8_t>(500, 'x'));
+    dlg->m_bUnattended = true;
+    Run();
+    EXPECT_EQ(0u, Log().find("FILE=UPD.EXE\r\n"));
+    EXPECT_EQ(std::string::npos, Log().find('x'));
+
+    Setup(Drive('D', "1.00"));
+    services.windowsFolder = dir.File("missing");
+    dlg->m_bUnattended = true;
+    Run();
+    EXPECT_EQ(kExitUnattended, result);
+    EXPECT_EQ(1, DownloadsOf("D"));  // the download has taken place all the same
+}
+
+}  // namespace
