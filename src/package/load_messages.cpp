@@ -28,6 +28,14 @@ ResultMessage LoadResultMessage(uint8_t code) {
             return {"The updater would be larger than 4 MiB (4194304 bytes).", "File data error"};
         case LOAD_OUTPUT_WRITE:
             return {"Can not write output file.", "File write error"};
+        case LOAD_NO_CUSTOMER:
+            return {"No Customer entry is selected. Select an entry of the Customer list.",
+                    "Generation error"};
+        case LOAD_FILTER_REVISION:
+            return {
+                "An Inquiry Rev. Filter box holds \"=\" at a position that the revision "
+                "does not have.",
+                "Generation error"};
         default:
             return {"Unknown error was occured.", "File open error"};
     }

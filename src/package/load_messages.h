@@ -8,4 +8,8 @@ struct ResultMessage {
     const char* caption;
 };
 
+// Generation refusals of the maintenance dialog; nothing is written.
+inline constexpr uint8_t LOAD_NO_CUSTOMER = 16;      // no entry of the Customer list selected
+inline constexpr uint8_t LOAD_FILTER_REVISION = 17;  // "=" where the revision has no character
+
 ResultMessage LoadResultMessage(uint8_t code);
