@@ -1,0 +1,177 @@
+// Start-up: the executable path, the mode choice, the options handed to the updater
+// dialog, the customer rules and the exit code.
+#include "app/varnel_app.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "app/system_services.h"
+#include "package/path_rules.h"
+#include "support/fake_services.h"
+#include "support/sim_support.h"
+#include "support/test_support.h"
+#include "support/updater_builder.h"
+#include "ui/headless_window.h"
+#include "ui/message_dlg.h"
+#include "ui/varnel_dlg.h"
+
+using testsupport::BuildUpdater;
+using testsupport::FakeServices;
+using testsupport::SimulatedDrives;
+using testsupport::TempDir;
+using testsupport::UpdaterSpec;
+
+namespace {
+
+TEST(ExecutablePath, TakenFromTheCommandLine) {
+    const struct {
+        const char* line;
+        const char* path;
+    } cases[] = {
+        {"\"C:\\Program Files\\fw\\upd.exe\" /s", "C:\\Program Files\\fw\\upd.exe"},
+        {"\"C:\\fw\\upd\" /s", "C:\\fw\\upd.exe"},
+        {"\"C:\\fw\\upd.exe", "C:\\fw\\upd.exe"},  // no closing quote: the rest
+        {"upd /lw", "upd.exe"},
+        {"upd", "upd.exe"},
+        {"UPD.EXE /s", "UPD.EXE"},
+        {"upd.ex /s", "upd.ex.exe"},
+        {"fw\\upd.Exe", "fw\\upd.Exe"},
+        {"", ".exe"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.path, ExecutablePathFromCommandLine(c.line)) << c.line;
+    }
+}
+
+const std::string kDiagnostic = "1D 01 00 00 06 00";
+
+std::string Drive(char letter, const std::string& revision) {
+    return std::string("[drive]\nletter = ") + letter +
+           "\nvendor = \"QZEN\"\nproduct = \"DVD-RAM KVS-Q42R\"\nrevision = \"" + revision + "\"\n";
+}
+
+class Startup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        services.windowsFolder = dir.path();
+        services.modulePath = dir.File("varnel");
+    }
+
+    // Runs the whole program with the drives given and the executable at exePath.
+    int Run(const std::string& exePath, std::vector<std::string> args = {},
+            const std::string& drives = "") {
+        sim.reset();
+        sim = std::make_unique<SimulatedDrives>(drives);
+        windows.windows.clear();
+        services.executablePath = exePath;
+        services.arguments = std::move(args);
+        CVarnelApp app(services, windows);
+        EXPECT_FALSE(app.InitInstance());
+        return app.ExitInstance();
+    }
+
+    int Downloads() {
+        const auto cdbs = sim->Cdbs();
+        return static_cast<int>(std::count(cdbs.begin(), cdbs.end(), kDiagnostic));
+    }
+
+    TempDir dir;
+    FakeServices services;
+    CHeadlessWindowFactory windows;
+    std::unique_ptr<SimulatedDrives> sim;
+};
+
+TEST_F(Startup, SmallFileWithoutPackageIsMaintenanceMode) {
+    const std::string exe = dir.File("plain.exe");
+    testsupport::WriteAll(exe, std::vector<uint8_t>(4096, 0x4D));
+    EXPECT_EQ(0, Run(exe));
+    EXPECT_EQ(nullptr, windows.Find(IDD_VARNEL));
+    EXPECT_NE(nullptr, windows.Find(IDD_MESSAGE));
+}
+
+TEST_F(Startup, LargeFileWithoutPackageIsBrokenUpdater) {
+    const std::string exe = dir.File("big.exe");
+    testsupport::WriteAll(exe, std::vector<uint8_t>(1048577, 0x4D));
+    EXPECT_EQ(kExitPending, Run(exe, {}, Drive('D', "1.00")));
+    CHeadlessWindow* w = windows.Find(IDD_VARNEL);
+    ASSERT_NE(nullptr, w);
+    EXPECT_EQ("The file may be broken.", w->Text(IDC_MESSAGE_AREA));
+    EXPECT_FALSE(w->Control(IDC_UPDATE).enabled);
+    EXPECT_EQ(0, Downloads());
+}
+
+TEST_F(Startup, OptionsReachTheUpdaterAndTheCurrentDirectoryChanges) {
+    const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
+    const std::string plain = std::string("fw") + kPathSeparator + "notes.prm";
+    EXPECT_EQ(kExitUnattended,
+              Run(exe, {plain, "/lw", "-dl=e"}, Drive('D', "1.00") + Drive('E', "1.01")));
+    ASSERT_FALSE(services.directories.empty());
+    EXPECT_EQ("fw", services.directories[0]);
+    const auto log = testsupport::ReadAll(dir.File(kResultLogName));
+    EXPECT_EQ("FILE=UPD.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.01\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n",
+              std::string(log.begin(), log.end()));
+    EXPECT_EQ(1, Downloads());
+
+    // Without a plain argument the change is still asked for, with an empty name.
+    services.directories.clear();
+    Run(exe, {"/lw"}, Drive('D', "1.00"));
+    EXPECT_EQ(std::vector<std::string>{""}, services.directories);
+}
+
+TEST_F(Startup, CustomerRules) {
+    struct Case {
+        const char* customer;
+        std::vector<std::string> args;
+        std::string drives;
+        int exitCode;
+        bool shown;
+        int downloads;
+        bool longWait;
+    } cases[] = {
+        {"", {}, Drive('D', "1.00") + Drive('E', "1.01"), kExitPending, true, 0, false},
+        {"",
+         {"/s", "/all"},
+         Drive('D', "1.00") + Drive('E', "1.01"),
+         kExitSuccess,
+         false,
+         2,
+         false},
+        {"HPBPC", {}, Drive('D', "1.00") + Drive('E', "1.01"), kExitSuccess, false, 2, false},
+        {"HPCPC", {}, Drive('D', "1.00") + Drive('E', "1.01"), kExitSuccess, false, 2, true},
+        {"HPDTOCPE",
+         {},
+         Drive('D', "1.00") + Drive('E', "1.01"),
+         kExitRebootRequired,
+         false,
+         2,
+         true},
+        {"HPDTOCPE", {}, Drive('D', "2.00"), kExitNoTargetCpe, false, 0, false},
+        // LENOVO starts by itself on every drive but stays open; the person closes it.
+        {"LENOVO", {}, Drive('D', "1.00") + Drive('E', "1.01"), kExitSuccess, true, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.customer) + " " + std::to_string(c.args.size()));
+        UpdaterSpec spec;
+        spec.customer = c.customer;
+        spec.onlyNewer = true;  // no all-drives entry unless a rule asks for it
+        const std::string exe = BuildUpdater(dir.path(), spec);
+        const size_t sleepsBefore = services.Sleeps().size();
+        EXPECT_EQ(c.exitCode, Run(exe, c.args, c.drives));
+        CHeadlessWindow* w = windows.Find(IDD_VARNEL);
+        ASSERT_NE(nullptr, w);
+        EXPECT_EQ(c.shown, w->everShown);
+        EXPECT_FALSE(w->stuckHidden);
+        EXPECT_EQ(c.downloads, Downloads());
+        const auto sleeps = services.Sleeps();
+        const bool longWait =
+            std::count(sleeps.begin() + static_cast<long>(sleepsBefore), sleeps.end(), 10000u) == 1;
+        EXPECT_EQ(c.longWait, longWait);
+        if (std::string(c.customer) == "HPBPC") {
+            EXPECT_EQ("QUICKBLAZE 1.00", w->title);
+        }
+    }
+}
+
+}  // namespace
