@@ -42,8 +42,8 @@ std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& spec) {
     while (k < image.size()) {
         x = x * 1664525u + 1013904223u;
         const uint32_t r = x >> 8;
-        if ((r & 31) == 0) {
-            const size_t run = 64 + (r >> 5) % 2048;
+        if ((r & 1023) == 0) {
+            const size_t run = 16 + (r >> 10) % 1200;
             k += run < image.size() - k ? run : image.size() - k;  // zeros already there
         } else {
             image[k++] = static_cast<uint8_t>(r | 1);
