@@ -188,6 +188,19 @@ TEST(PackageFile, WriteFailuresLeaveNothingHalfWritten) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("e.exe")));
 }
 
+#ifndef _WIN32
+TEST(PackageFile, WriteErrorAfterCreateKeepsTheOldFile) {
+    // The temporary file is a full device: creating works, writing fails.
+    TempDir dir;
+    auto d = Generate(7);
+    WriteAll(dir.File("keep.exe"), {1, 2, 3});
+    std::filesystem::create_symlink("/dev/full", dir.File("keep.exe.partial"));
+    EXPECT_EQ(LOAD_OUTPUT_WRITE, d->WritePackage(dir.File("keep.exe")));
+    EXPECT_EQ(ReadAll(dir.File("keep.exe")), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("keep.exe.partial")));
+}
+#endif
+
 TEST(PackageFile, OutputLargerThanTheBufferIsRefused) {
     TempDir dir;
     auto d = std::make_unique<CUpdateData>();
