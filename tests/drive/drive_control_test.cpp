@@ -277,3 +277,18 @@ TEST(DriveState, UnitReadyTriesThreeTimesAndEjectClearsTheMedium) {
     EXPECT_FALSE(exec.IsUnitReady());
     EXPECT_FALSE(sim.State()[0].medium);
 }
+
+TEST(PlatformTransport, ChoiceAndCommandsWithoutASelectedDrive) {
+    CDriveControl drive(CreatePlatformTransport());
+#ifdef _WIN32
+    // The NT family (and Wine) never takes ASPI unless VARNEL_FORCE_ASPI=1 asks for it.
+    EXPECT_EQ(drive.GetTransport(), TransportPassThrough);
+#else
+    // SG_IO drives are addressed like ASPI drives: by host, target and LUN.
+    EXPECT_EQ(drive.GetTransport(), TransportAspi);
+#endif
+    // No drive selected: no device is open and every command is a transport failure.
+    uint8_t data[36] = {};
+    EXPECT_EQ(drive.SendCommand6(0x12, 0, 0, 0, 36, 0, data, 36, DirectionIn),
+              kStatusTransportFailure);
+}
