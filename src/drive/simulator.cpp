@@ -248,12 +248,11 @@ bool ParseNumber(const std::string& s, uint32_t max, uint32_t* out, int base = 0
     }
 }
 
+// Two hexadecimal digits, optionally with a 0x prefix.
 bool ParseHexByte(const std::string& s, uint8_t* out) {
     uint32_t v = 0;
-    if (s.empty() || s.size() > 4 || !ParseNumber(s, 0xFF, &v, 16)) {
-        return s.size() > 2 && (s.rfind("0x", 0) == 0 || s.rfind("0X", 0) == 0) &&
-               ParseNumber(s.substr(2), 0xFF, &v, 16) && (*out = static_cast<uint8_t>(v), true);
-    }
+    if (s.size() > 4 || !ParseNumber(s, 0xFF, &v, 16))
+        return false;
     *out = static_cast<uint8_t>(v);
     return true;
 }
