@@ -7,7 +7,8 @@
 
 int main(int argc, char** argv) {
     std::unique_ptr<ISystemServices> services = CreatePlatformServices(argc, argv);
-    CConsoleWindowFactory windows(std::cin, std::cout, services->StdoutIsTerminal());
+    CConsoleWindowFactory windows(std::cin, std::cout, services->StdoutIsTerminal(),
+                                  !services->StdinIsTerminal());
     CVarnelApp app(*services, windows);
     app.InitInstance();
     // A process exit status keeps the low 8 bits of the code (259 -> 3, 1638 -> 102,

@@ -35,8 +35,12 @@ bool ParseNumber(const std::string& text, int* value) {
 }  // namespace
 
 CConsoleWindow::CConsoleWindow(int tmpl, IDialogEvents& events, CHeadlessWindow* owner,
-                               std::istream& in, std::ostream& out, bool terminal)
-    : CHeadlessWindow(tmpl, events, owner), m_in(in), m_out(out), m_bTerminal(terminal) {}
+                               std::istream& in, std::ostream& out, bool terminal, bool echo)
+    : CHeadlessWindow(tmpl, events, owner),
+      m_in(in),
+      m_out(out),
+      m_bTerminal(terminal),
+      m_bEcho(echo) {}
 
 int CConsoleWindow::RunModal() {
     m_bEnded = false;
@@ -85,6 +89,8 @@ bool CConsoleWindow::ReadLine(std::string* line) {
     }
     if (!line->empty() && line->back() == '\r')
         line->pop_back();
+    if (m_bEcho)
+        m_out << *line << "\n";
     return true;
 }
 
@@ -279,12 +285,14 @@ std::optional<std::string> CConsoleWindow::ChooseOpenFile(const std::string& dia
     return line;
 }
 
-CConsoleWindowFactory::CConsoleWindowFactory(std::istream& in, std::ostream& out, bool terminal)
-    : m_in(in), m_out(out), m_bTerminal(terminal) {}
+CConsoleWindowFactory::CConsoleWindowFactory(std::istream& in, std::ostream& out, bool terminal,
+                                             bool echo)
+    : m_in(in), m_out(out), m_bTerminal(terminal), m_bEcho(echo) {}
 
 std::shared_ptr<IDialogWindow> CConsoleWindowFactory::CreateDialogWindow(int templateId,
                                                                          IDialogEvents& events,
                                                                          IDialogWindow* parent) {
-    return std::make_shared<CConsoleWindow>(
-        templateId, events, dynamic_cast<CHeadlessWindow*>(parent), m_in, m_out, m_bTerminal);
+    return std::make_shared<CConsoleWindow>(templateId, events,
+                                            dynamic_cast<CHeadlessWindow*>(parent), m_in, m_out,
+                                            m_bTerminal, m_bEcho);
 }

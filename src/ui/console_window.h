@@ -19,7 +19,7 @@
 class CConsoleWindow : public CHeadlessWindow {
 public:
     CConsoleWindow(int templateId, IDialogEvents& events, CHeadlessWindow* parent, std::istream& in,
-                   std::ostream& out, bool terminal);
+                   std::ostream& out, bool terminal, bool echo);
 
     int RunModal() override;
     void SetItemText(int id, const std::string& text) override;
@@ -39,13 +39,15 @@ private:
     std::istream& m_in;
     std::ostream& m_out;
     bool m_bTerminal;
+    bool m_bEcho;
     bool m_bInputEnded = false;
 };
 
 class CConsoleWindowFactory : public IWindowFactory {
 public:
-    // terminal: the output is a terminal (reserved for a richer screen).
-    CConsoleWindowFactory(std::istream& in, std::ostream& out, bool terminal);
+    // terminal: the output is a terminal (reserved for a richer screen). echo: repeat
+    // each line read, for input that does not come from a terminal.
+    CConsoleWindowFactory(std::istream& in, std::ostream& out, bool terminal, bool echo = false);
 
     std::shared_ptr<IDialogWindow> CreateDialogWindow(int templateId, IDialogEvents& events,
                                                       IDialogWindow* parent) override;
@@ -54,4 +56,5 @@ private:
     std::istream& m_in;
     std::ostream& m_out;
     bool m_bTerminal;
+    bool m_bEcho;
 };
