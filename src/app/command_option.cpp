@@ -125,10 +125,22 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string& line) {
     return items;
 }
 
+bool IsSwitchItem(const std::string& item) {
+    if (item.empty() || (item[0] != '-' && item[0] != '/')) return false;
+#ifndef _WIN32
+    // An absolute path ("/home/u/new.prm"): a second '/' before any '='.
+    if (item[0] == '/') {
+        const auto slash = item.find('/', 1);
+        if (slash != std::string::npos && slash < item.find('=')) return false;
+    }
+#endif
+    return true;
+}
+
 void ParseCommandItems(CCommandOption& option, const std::vector<std::string>& items) {
     for (size_t k = 0; k < items.size(); ++k) {
         const std::string& item = items[k];
-        const bool isSwitch = !item.empty() && (item[0] == '-' || item[0] == '/');
+        const bool isSwitch = IsSwitchItem(item);
         option.ParseParam(isSwitch ? item.substr(1) : item, isSwitch, k + 1 == items.size());
     }
 }

@@ -34,5 +34,9 @@ public:
 // item, the program name, ends at the next blank or, when quoted, at the closing quote.
 std::vector<std::string> SplitWindowsCommandLine(const std::string& commandLine);
 
+// True when an item is a switch: it begins with '-' or '/'. In the Linux build an item
+// such as "/home/u/new.prm" (a second '/' before any '=') is an absolute path instead.
+bool IsSwitchItem(const std::string& item);
+
 // Feeds items (program name excluded) to ParseParam the way the framework does.
 void ParseCommandItems(CCommandOption& option, const std::vector<std::string>& items);

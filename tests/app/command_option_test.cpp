@@ -63,6 +63,23 @@ TEST(CommandOption, PlainItemGivesFileAndFolder) {
     EXPECT_EQ(later.m_strFileDir, "b");
 }
 
+TEST(CommandOption, SwitchOrPath) {
+    EXPECT_TRUE(IsSwitchItem("/s"));
+    EXPECT_TRUE(IsSwitchItem("-lw"));
+    EXPECT_TRUE(IsSwitchItem("/op=a/b"));
+    EXPECT_FALSE(IsSwitchItem("new.prm"));
+    EXPECT_FALSE(IsSwitchItem(""));
+#ifdef _WIN32
+    EXPECT_TRUE(IsSwitchItem("/abs/dir/new.prm"));
+#else
+    EXPECT_FALSE(IsSwitchItem("/abs/dir/new.prm"));
+    auto o = Parse({"/home/u/fw/new.prm", "/a"});
+    EXPECT_EQ(o.m_strFilePath, "/home/u/fw/new.prm");
+    EXPECT_EQ(o.m_strFileDir, "/home/u/fw");
+    EXPECT_TRUE(o.m_bAutoGenerate);
+#endif
+}
+
 TEST(CommandLineSplit, WindowsRules) {
     const struct {
         std::string line;
