@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "drive/drive_report.h"
 #include "package/load_messages.h"
 #include "package/path_rules.h"
 #include "package/sample_images.h"
@@ -26,7 +27,8 @@ const char kUsage[] =
     "       varnel-pkg build --engine FILE --prm FILE.prm --out FILE [--product NAME]\n"
     "                        [--filter XXXX] [--revision R] [--options ff,no,hc,cc]\n"
     "                        [--customer CODE] [--time SECONDS]\n"
-    "       varnel-pkg sample DIR [--model NAME] [--revision R] [--minor MM] [--customer N]\n";
+    "       varnel-pkg sample DIR [--model NAME] [--revision R] [--minor MM] [--customer N]\n"
+    "       varnel-pkg drives [--json]\n";
 
 std::string Json(const std::string& s) {
     std::string r = "\"";
@@ -434,6 +436,10 @@ int RunPkgTool(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (args.empty()) {
         err << kUsage;
         return kExitUsage;
+    }
+    if (args[0] == "drives" && (args.size() == 1 || (args.size() == 2 && args[1] == "--json"))) {
+        out << DescribeDrives(args.size() == 2);
+        return 0;
     }
     std::map<std::string, std::string> opts;
     std::vector<std::string> plain;

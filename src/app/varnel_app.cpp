@@ -3,7 +3,7 @@
 #include "app/command_option.h"
 #include "app/system_services.h"
 #include "package/path_rules.h"
-#include "ui/message_dlg.h"
+#include "ui/mainte_dlg.h"
 #include "ui/varnel_dlg.h"
 
 CVarnelApp::CVarnelApp(ISystemServices& services, IWindowFactory& windows)
@@ -13,11 +13,15 @@ CVarnelApp::CVarnelApp(ISystemServices& services, IWindowFactory& windows)
 
 bool CVarnelApp::InitInstance() {
     CVarnelDlg dlg(m_services);
+    CMainteDlg mainte(m_services);
     const std::string exeDir = DirectoryPart(m_services.ModulePath());
     dlg.m_pUpdateData = &m_updateData;
+    mainte.m_pUpdateData = &m_updateData;
 
     CCommandOption option;
     ParseCommandItems(option, m_services.Arguments());
+    // Before the directory change: a relative parameter path is taken from here.
+    mainte.ApplyOptions(option, exeDir);
 
     // A directory that cannot be entered is ignored.
     m_services.ChangeDirectory(option.m_strFileDir);
@@ -25,7 +29,7 @@ bool CVarnelApp::InitInstance() {
     const std::string exePath = m_services.ExecutablePath();
     m_updateData.ReadPackage(exePath);
     if (!m_updateData.HasPackageData()) {
-        RunMaintenance(option, exeDir);
+        mainte.DoModal(m_windows);  // its result is not used
         return false;
     }
 
@@ -50,12 +54,4 @@ bool CVarnelApp::InitInstance() {
 
     m_nExitCode = dlg.DoModal(m_windows);
     return false;
-}
-
-// Maintenance mode: the generator dialog is not part of this build yet.
-void CVarnelApp::RunMaintenance(const CCommandOption&, const std::string&) {
-    CMessageDlg placeholder;
-    placeholder.m_strMessage =
-        "This program carries no update package. Maintenance mode is not available yet.";
-    placeholder.DoModal(m_windows);
 }

@@ -7,7 +7,6 @@
 
 #include "package/update_data.h"
 
-class CCommandOption;
 class ISystemServices;
 class IWindowFactory;
 
@@ -24,8 +23,6 @@ public:
     int m_nExitCode = 0;
 
 private:
-    void RunMaintenance(const CCommandOption& option, const std::string& exeDir);
-
     ISystemServices& m_services;
     IWindowFactory& m_windows;
 };

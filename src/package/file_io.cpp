@@ -23,7 +23,7 @@ WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uin
         std::remove(temp.c_str());
         return WriteStatus::WriteFailed;
     }
-    if (!MoveFileOver(temp, path)) {
+    if (!InstallExecutable(temp, path)) {
         std::remove(temp.c_str());
         return WriteStatus::CannotCreate;
     }

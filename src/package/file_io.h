@@ -10,9 +10,10 @@ int64_t ReadFilePrefix(const std::string& path, uint8_t* buffer, uint32_t max);
 
 enum class WriteStatus { Ok, CannotCreate, WriteFailed };
 
-// Writes data to a temporary file beside path and moves it over path when complete.
+// Writes an executable: data goes to a temporary file beside path, moved over path when
+// complete.
 // On failure the temporary file is removed and an existing file at path is untouched.
 WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uint32_t size);
 
-// Platform: moves from over to, replacing an existing file.
-bool MoveFileOver(const std::string& from, const std::string& to);
+// Platform: moves from over to, replacing an existing file; the result is executable.
+bool InstallExecutable(const std::string& from, const std::string& to);

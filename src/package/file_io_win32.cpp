@@ -2,6 +2,6 @@
 
 #include "package/file_io.h"
 
-bool MoveFileOver(const std::string& from, const std::string& to) {
+bool InstallExecutable(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }

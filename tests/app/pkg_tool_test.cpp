@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/pkg_tool.h"
+#include "drive/drive_control.h"
+#include "drive/simulator.h"
 #include "support/test_support.h"
 
 using testsupport::DataPath;
@@ -84,6 +86,21 @@ TEST(PkgTool, SampleBuildExtractRoundTrip) {
     ASSERT_EQ(0, Tool({"extract", dir.File("u.exe"), out.path()}).code);
     EXPECT_EQ(ReadAll(out.File("main.bin")), ReadAll(dir.File("main.bin")));
     EXPECT_EQ(ReadAll(out.File("core.bin")), ReadAll(dir.File("core.bin")));
+}
+
+TEST(PkgTool, DrivesListsSimulatedDrives) {
+    TempDir dir;
+    const std::string file = dir.File("drives.txt");
+    const std::string text =
+        "[drive]\nletter = E\nvendor = \"QZEN    \"\nproduct = \"DVD-RAM KVS-Q42R\"\n"
+        "revision = \"1.00\"\nminor = \"C1\"\ncustomer = 7\n";
+    testsupport::WriteAll(file, std::vector<uint8_t>(text.begin(), text.end()));
+    SetTransportFactory([file] { return CreateSimulatorTransport(file); });
+    ToolRun r = Tool({"drives", "--json"});
+    SetTransportFactory(nullptr);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("DVD-RAM KVS-Q42R"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("C1"), std::string::npos) << r.out;
 }
 
 TEST(PkgTool, ClearErrors) {

@@ -9,11 +9,13 @@
 
 #include "app/system_services.h"
 #include "package/path_rules.h"
+#include "package/sample_images.h"
 #include "support/fake_services.h"
 #include "support/sim_support.h"
 #include "support/test_support.h"
 #include "support/updater_builder.h"
 #include "ui/headless_window.h"
+#include "ui/mainte_dlg.h"
 #include "ui/message_dlg.h"
 #include "ui/varnel_dlg.h"
 
@@ -88,7 +90,30 @@ TEST_F(Startup, SmallFileWithoutPackageIsMaintenanceMode) {
     testsupport::WriteAll(exe, std::vector<uint8_t>(4096, 0x4D));
     EXPECT_EQ(0, Run(exe));
     EXPECT_EQ(nullptr, windows.Find(IDD_VARNEL));
-    EXPECT_NE(nullptr, windows.Find(IDD_MESSAGE));
+    EXPECT_NE(nullptr, windows.Find(IDD_MAINTE));
+}
+
+TEST_F(Startup, MaintenanceOptionsGenerateAtOnce) {
+    const std::string exe = dir.File("plain.exe");
+    testsupport::WriteAll(exe, std::vector<uint8_t>(4096, 0x4D));
+    SampleImageSpec mainSpec, coreSpec;
+    mainSpec.model = "XY-12345";
+    mainSpec.revision = "A105";
+    mainSpec.minor = "AB";
+    coreSpec.main = false;
+    std::string error;
+    ASSERT_TRUE(WriteSampleSet(dir.path(), mainSpec, coreSpec, &error)) << error;
+    EXPECT_EQ(0, Run(exe, {dir.File("sample.prm"), "/a", "/cn=lenovo", "/ff", "/tp=KVS-Q42R"}));
+    const std::string out = dir.File("12345A105.exe");  // LENOVO cuts the revision to four
+    auto written = std::make_unique<CUpdateData>();
+    written->ReadPackage(out);
+    ASSERT_FALSE(written->IsPackageEmpty()) << out;
+    EXPECT_EQ(written->m_strCustomer, "LENOVO");
+    EXPECT_EQ(written->m_strTargetProduct, "KVS-Q42R");
+    EXPECT_TRUE(written->m_bFilterFreeMinor);
+    CHeadlessWindow* w = windows.Find(IDD_MAINTE);
+    ASSERT_NE(nullptr, w);
+    EXPECT_TRUE(w->messageBoxes.empty());
 }
 
 TEST_F(Startup, LargeFileWithoutPackageIsBrokenUpdater) {
