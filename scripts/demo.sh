@@ -1,22 +1,68 @@
 #!/usr/bin/env bash
-# The main job on a new machine: set up, build, make sample firmware, write an
-# updater package and read it back.
+# The main job on a new machine with no drives: set up and build, make sample program
+# files and a parameter file, generate an updater with maintenance mode's automatic run,
+# and update three simulated drives in parallel with it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/linux -j"$(nproc)" >/dev/null
-pkg=build/linux/tools/varnel-pkg
+bin=$root/build/linux
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/fw"
+cp "$bin/src/varnel" "$work/varnel"
 
-echo "== Sample program files"
-"$pkg" sample "$work" --model KVS-Q42R --revision 1.10 --minor C2
-echo
-echo "== Writing an updater: engine + package"
-"$pkg" build --engine tests/data/engine.bin --prm "$work/sample.prm" --out "$work/updater.exe" \
-  --product KVS-Q42R --filter "1.**" --options no --customer LENOVO
-echo
-echo "== Reading it back"
-"$pkg" inspect "$work/updater.exe"
+step() { printf '\n== %s\n' "$*"; }
+
+step "Sample program files and parameter file"
+"$bin/tools/varnel-pkg" sample "$work/fw" --model KVS-Q42R --revision 1.10 --minor C2
+cat "$work/fw/sample.prm"
+
+step "Maintenance mode, automatic run: varnel fw/sample.prm /a /tp=KVS-Q42R /no"
+(cd "$work" && ./varnel fw/sample.prm /a /tp=KVS-Q42R /no)
+updater=$(ls "$work"/fw/*.exe)
+echo "generated: ${updater#"$work"/}"
+"$bin/tools/varnel-pkg" inspect "$updater" | grep -E '"(product|filter|revision|minor|flag_names|customer|body_size|valid)"'
+
+step "Three simulated drives (two of them targets)"
+cat > "$work/drives.txt" <<'DRIVES'
+journal = journal.txt
+[drive]
+letter = D
+vendor = "QZEN"
+product = "DVD-RAM KVS-Q42R"
+revision = "1.00"
+delay_ms = 2
+[drive]
+letter = E
+vendor = "QZEN"
+product = "DVD-RAM KVS-Q42R"
+revision = "1.05"
+minor = "B1"
+delay_ms = 2
+[drive]
+letter = F
+vendor = "OTHER"
+product = "BD-ROM XY-9"
+revision = "2.00"
+DRIVES
+export VARNEL_SIMULATE=$work/drives.txt
+"$bin/tools/varnel-pkg" drives
+
+step "Updater with /all (the all-drives entry): press UPDATE, then EXIT"
+set +e
+printf "u\nx\n" | "$updater" /all
+code=$?
+set -e
+echo "exit code: $code"
+
+step "Drives afterwards"
+"$bin/tools/varnel-pkg" drives
+
+step "Journal summary (commands each drive received)"
+awk -F'|' '{gsub(/ /, "", $1); split($2, b, " "); n[$1 " " b[1]]++}
+  END {for (k in n) print k, n[k]}' "$work/journal.txt" | sort |
+  sed -e 's/ 12 / INQUIRY /' -e 's/ 3B / WRITE_BUFFER /' -e 's/ 1D / SEND_DIAGNOSTIC /' \
+      -e 's/ 00 / TEST_UNIT_READY /' -e 's/ 3C / READ_BUFFER /'

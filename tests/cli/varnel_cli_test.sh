@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The Linux varnel and varnel-pkg from a shell: maintenance mode's automatic run, then the
+# generated updater on simulated drives (silent run, result log, exit statuses).
+# usage: varnel_cli_test.sh BUILD_DIR
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+mkdir -p "$work/fw" "$work/log"
+cp "$bin/src/varnel" "$work/varnel"
+"$bin/tools/varnel-pkg" sample "$work/fw" --model KVS-Q42R --revision 1.10 --minor C2 >/dev/null
+
+# Maintenance mode with an absolute parameter path: writes the updater named by the rules.
+"$work/varnel" "$work/fw/sample.prm" /a /tp=KVS-Q42R /cn=LENOVO /ff /no </dev/null >/dev/null ||
+  fail "maintenance run exited $?"
+updater=$work/fw/Q42R1.10.exe          # LENOVO: the inquiry revision cut to four characters
+[ -x "$updater" ] || fail "no executable $updater: $(ls "$work/fw")"
+info=$("$bin/tools/varnel-pkg" inspect "$updater")
+for want in '"product": "KVS-Q42R"' '"filter": "****"' '"revision": "1.10"' '"minor": "C2"' \
+    '"flag_names": ["FILTER_FREE_MINOR", "ONLY_NEWER", "CUST_LENOVO"]' '"customer": "LENOVO"'; do
+  grep -qF "$want" <<<"$info" || fail "inspect lacks $want"
+done
+
+drives() {  # letter revision ... -> drive file
+  { echo "journal = journal.txt"
+    while (($#)); do
+      printf '[drive]\nletter = %s\nvendor = "QZEN"\nproduct = "DVD-RAM KVS-Q42R"\nrevision = "%s"\ndelay_ms = 1\n' "$1" "$2"
+      shift 2
+    done; } >"$work/drives.txt"
+  rm -f "$work/journal.txt" "$work/drives.txt.state"
+}
+run() {  # args... -> sets status
+  set +e
+  VARNEL_SIMULATE=$work/drives.txt VARNEL_LOG_DIR=$work/log "$updater" "$@" </dev/null >"$work/out.txt" 2>&1
+  status=$?
+  set -e
+}
+
+# Silent: LENOVO selects every target; both drives get the firmware, exit 0.
+drives D 1.00 E 1.05
+run /s
+[ "$status" = 0 ] || fail "silent run exited $status: $(cat "$work/out.txt")"
+for d in D E; do
+  [ "$(grep -c "^$d | 1D 01 00 00 06 00" "$work/journal.txt")" = 1 ] || fail "drive $d: no diagnostic"
+  grep -q "^$d | 3B 05" "$work/journal.txt" || fail "drive $d: no final image chunk"
+done
+grep -q '1.10' "$work/drives.txt.state" || fail "state lacks the new revision"
+
+# Second run: every drive is current and the package allows only newer firmware: 1638 -> 102.
+run /s
+[ "$status" = 102 ] || fail "current drives exited $status, want 102 (1638)"
+
+# Unattended log: five CRLF lines.
+drives D 1.00
+run /lw
+[ "$status" = 1 ] || fail "unattended run exited $status"
+printf 'FILE=Q42R1.10.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.10\r\nSTATUS=OK\r\n' >"$work/want.txt"
+cmp -s "$work/log/qzfwup.txt" "$work/want.txt" || { cat -A "$work/log/qzfwup.txt"; fail "log differs"; }
+
+# No target at all, silent: 259 -> 3.
+drives D 9.99
+sed -i 's/KVS-Q42R/OTHER-DRV/' "$work/drives.txt"
+run /s
+[ "$status" = 3 ] || fail "no target exited $status, want 3 (259)"
+echo "1 passed, 0 failed"
