@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -420,6 +421,8 @@ int Sample(const std::string& dir, const std::map<std::string, std::string>& opt
     coreSpec.model = mainSpec.model;
     coreSpec.seed = 2;
     std::string error;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);  // a failure shows in the write below
     if (!WriteSampleSet(dir, mainSpec, coreSpec, &error)) {
         err << "varnel-pkg: " << error << "\n";
         return kExitIo;
