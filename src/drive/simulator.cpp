@@ -5,14 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
-namespace fs = std::filesystem;
+#include "package/file_io.h"
+#include "package/path_rules.h"
 
 namespace {
 
@@ -380,11 +378,46 @@ std::string StripComment(const std::string& line) {
     return line;
 }
 
-std::string Resolve(const fs::path& base, const std::string& name) {
-    fs::path p(name);
-    if (p.is_relative())
-        p = base / p;
-    return p.string();
+bool IsAbsolute(const std::string& path) {
+#ifdef _WIN32
+    return (path.size() >= 2 && path[1] == ':') ||
+           (!path.empty() && (path[0] == '\\' || path[0] == '/'));
+#else
+    return !path.empty() && path[0] == '/';
+#endif
+}
+
+// The folder of a path; the Windows build also accepts '/' as a separator.
+std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+    const auto pos = path.find_last_of("\\/");
+#else
+    const auto pos = path.rfind('/');
+#endif
+    return pos == std::string::npos ? std::string() : path.substr(0, pos);
+}
+
+std::string Resolve(const std::string& base, const std::string& name) {
+    if (IsAbsolute(name) || base.empty())
+        return name;
+    return base + kPathSeparator + name;
+}
+
+// The lines of a text file, without their line ends.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
 }
 
 }  // namespace
@@ -393,6 +426,11 @@ std::string Resolve(const fs::path& base, const std::string& name) {
 
 class CDriveSimulator {
 public:
+    CDriveSimulator() = default;
+    ~CDriveSimulator();
+    CDriveSimulator(const CDriveSimulator&) = delete;
+    CDriveSimulator& operator=(const CDriveSimulator&) = delete;
+
     bool Load(const std::string& path, std::string* error);
 
     DriveTransport Kind() const { return m_aspi ? TransportAspi : TransportPassThrough; }
@@ -403,7 +441,7 @@ public:
     std::vector<SimulatedDriveState> Snapshot() const;
 
 private:
-    bool ParseDriveFile(std::istream& in, std::string* error);
+    bool ParseDriveFile(const std::string& text, std::string* error);
     bool ApplyDriveKey(SimDrive& d, const std::string& key, const std::vector<Token>& t,
                        std::string* why);
     bool LoadState(std::string* error);
@@ -421,26 +459,31 @@ private:
     std::vector<std::unique_ptr<SimDrive>> m_drives;
 
     std::mutex m_journalMutex;
-    std::ofstream m_journal;
+    std::FILE* m_journal = nullptr;
     std::mutex m_stateMutex;
 };
 
+CDriveSimulator::~CDriveSimulator() {
+    if (m_journal != nullptr)
+        std::fclose(m_journal);
+}
+
 bool CDriveSimulator::Load(const std::string& path, std::string* error) {
     m_path = path;
-    std::ifstream in(path);
-    if (!in) {
+    std::string text;
+    if (!ReadWholeFile(path, &text)) {
         *error = path + ": cannot open the drive file";
         return false;
     }
-    if (!ParseDriveFile(in, error))
+    if (!ParseDriveFile(text, error))
         return false;
     if (m_statePath.empty())
         m_statePath = path + ".state";
     if (!LoadState(error))
         return false;
     if (!m_journalPath.empty()) {
-        m_journal.open(m_journalPath, std::ios::app | std::ios::binary);
-        if (!m_journal) {
+        m_journal = std::fopen(m_journalPath.c_str(), "ab");
+        if (m_journal == nullptr) {
             *error = m_journalPath + ": cannot open the journal";
             return false;
         }
@@ -448,9 +491,8 @@ bool CDriveSimulator::Load(const std::string& path, std::string* error) {
     return true;
 }
 
-bool CDriveSimulator::ParseDriveFile(std::istream& in, std::string* error) {
-    const fs::path base = fs::path(m_path).parent_path();
-    std::string line;
+bool CDriveSimulator::ParseDriveFile(const std::string& fileText, std::string* error) {
+    const std::string base = FolderOf(m_path);
     int number = 0;
     SimDrive* drive = nullptr;
     bool anyLetter = false, anyAddress = false, adaptersGiven = false;
@@ -458,7 +500,7 @@ bool CDriveSimulator::ParseDriveFile(std::istream& in, std::string* error) {
         *error = m_path + ":" + std::to_string(number) + ": " + why;
         return false;
     };
-    while (std::getline(in, line)) {
+    for (const std::string& line : SplitLines(fileText)) {
         ++number;
         const std::string text = Trim(StripComment(line));
         if (text.empty())
@@ -630,12 +672,11 @@ bool CDriveSimulator::ApplyDriveKey(SimDrive& d, const std::string& key,
 }
 
 bool CDriveSimulator::LoadState(std::string* error) {
-    std::ifstream in(m_statePath);
-    if (!in)
+    std::string stateText;
+    if (!ReadWholeFile(m_statePath, &stateText))
         return true;  // no run has changed the drives yet
-    std::string line;
     int number = 0;
-    while (std::getline(in, line)) {
+    for (const std::string& line : SplitLines(stateText)) {
         ++number;
         const std::string text = Trim(StripComment(line));
         if (text.empty())
@@ -672,33 +713,35 @@ bool CDriveSimulator::LoadState(std::string* error) {
 
 void CDriveSimulator::SaveState() {
     std::lock_guard<std::mutex> stateLock(m_stateMutex);
-    std::ostringstream out;
-    out << "# Simulated drive state, written after every change. Delete it to start over.\n";
+    std::string out =
+        "# Simulated drive state, written after every change. Delete it to start over.\n";
     for (auto& p : m_drives) {
         std::lock_guard<std::mutex> lock(p->mutex);
-        out << p->id << " revision " << Quote(p->revision, 4) << " minor " << Quote(p->minor, 2)
-            << " medium " << (p->medium ? "yes" : "no") << " setting";
+        out += p->id + " revision " + Quote(p->revision, 4) + " minor " + Quote(p->minor, 2) +
+               " medium " + (p->medium ? "yes" : "no") + " setting";
         for (uint8_t b : p->setting)
-            out << ' ' << Hex2(b);
-        out << '\n';
+            out += " " + Hex2(b);
+        out += '\n';
     }
     const std::string temp = m_statePath + ".new";
-    {
-        std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-        file << out.str();
-        if (!file)
-            return;
-    }
-    std::error_code ec;
-    fs::rename(temp, m_statePath, ec);
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (file == nullptr)
+        return;
+    bool ok = std::fwrite(out.data(), 1, out.size(), file) == out.size();
+    ok = std::fclose(file) == 0 && ok;
+    if (ok)
+        MoveReplacing(temp, m_statePath);
 }
 
 void CDriveSimulator::Journal(const std::string& line) {
     if (m_journalPath.empty())
         return;
     std::lock_guard<std::mutex> lock(m_journalMutex);
-    m_journal << line << '\n';
-    m_journal.flush();
+    if (m_journal == nullptr)
+        return;
+    std::fputs(line.c_str(), m_journal);
+    std::fputc('\n', m_journal);
+    std::fflush(m_journal);
 }
 
 std::vector<DriveAddress> CDriveSimulator::Candidates(bool cdromOnly, int* denied) const {
@@ -1037,9 +1080,7 @@ private:
 }  // namespace
 
 std::shared_ptr<CDriveSimulator> OpenSimulator(const std::string& path, std::string* error) {
-    std::error_code ec;
-    fs::path abs = fs::absolute(fs::path(path), ec);
-    const std::string key = ec ? path : abs.lexically_normal().string();
+    const std::string key = MakeAbsolutePath(path);
     std::lock_guard<std::mutex> lock(g_registryMutex);
     const auto it = g_registry.find(key);
     if (it != g_registry.end())

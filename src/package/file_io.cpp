@@ -29,3 +29,17 @@ WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uin
     }
     return WriteStatus::Ok;
 }
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    text->clear();
+    char chunk[4096];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        text->append(chunk, n);
+    const bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}

@@ -17,3 +17,13 @@ WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uin
 
 // Platform: moves from over to, replacing an existing file; the result is executable.
 bool InstallExecutable(const std::string& from, const std::string& to);
+
+// Reads the whole file into *text. False when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string* text);
+
+// Platform: moves from over to, replacing an existing file.
+bool MoveReplacing(const std::string& from, const std::string& to);
+
+// Platform: path taken against the current directory, with "." and ".." resolved; the
+// path itself when that fails.
+std::string MakeAbsolutePath(const std::string& path);

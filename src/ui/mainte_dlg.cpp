@@ -1,6 +1,5 @@
 #include "ui/mainte_dlg.h"
 
-#include <filesystem>
 #include <system_error>
 
 #include "app/command_option.h"
@@ -31,12 +30,7 @@ std::string Trim(const std::string& s) {
 std::string AbsolutePath(const std::string& path) {
     if (path.empty())
         return path;
-    const std::filesystem::path p(path);
-    if (p.is_absolute())
-        return path;
-    std::error_code ec;
-    const std::filesystem::path full = std::filesystem::absolute(p, ec);
-    return ec ? path : full.lexically_normal().string();
+    return MakeAbsolutePath(path);
 }
 
 // Customers whose updater names carry only the first four revision characters.

@@ -1,7 +1,7 @@
 #include "ui/varnel_dlg.h"
 
 #include <cctype>
-#include <fstream>
+#include <cstdio>
 
 #include "app/system_services.h"
 #include "download/update_executer.h"
@@ -556,12 +556,14 @@ void CVarnelDlg::RunUnattended() {
 
 void CVarnelDlg::WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok) {
     const std::string path = m_services.WindowsFolder() + kPathSeparator + kResultLogName;
-    std::ofstream log(path, std::ios::binary | std::ios::trunc);
-    if (!log)
+    const std::string text = "FILE=" + FileNamePart(UpperCase(m_strExePath)) + "\r\n" +
+                             "MODEL=" + model + "\r\n" + "OLD_REV=" + oldRevision + "\r\n" +
+                             "NEW_REV=" + m_strNewVersion + "\r\n" +
+                             "STATUS=" + (ok ? "OK" : "NG") + "\r\n";
+    // C stdio rather than streams: iostreams would double the size of the program.
+    std::FILE* log = std::fopen(path.c_str(), "wb");
+    if (log == nullptr)
         return;
-    log << "FILE=" << FileNamePart(UpperCase(m_strExePath)) << "\r\n"
-        << "MODEL=" << model << "\r\n"
-        << "OLD_REV=" << oldRevision << "\r\n"
-        << "NEW_REV=" << m_strNewVersion << "\r\n"
-        << "STATUS=" << (ok ? "OK" : "NG") << "\r\n";
+    std::fwrite(text.data(), 1, text.size(), log);
+    std::fclose(log);
 }
