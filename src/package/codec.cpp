@@ -5,15 +5,15 @@
 
 namespace {
 
-uint32_t RunEnd(const uint8_t* p, uint32_t k, uint32_t n, bool zero) {
-    if (zero) {
-        while (k < n && p[k] == 0)
-            ++k;
-    } else {
-        while (k < n && p[k] != 0)
-            ++k;
-    }
-    return k;
+// Recorded runs are at least 256 bytes long, so each holds an 8-byte group that starts
+// at a multiple of 128 in the body: looking at those groups finds every such run.
+constexpr uint32_t kProbeStep = 128;
+static_assert(kProbeStep + 8 <= kMinRunLength);
+
+bool ZeroGroup(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v == 0;
 }
 
 }  // namespace
@@ -32,24 +32,44 @@ bool CUpdateData::PackFirmware() {
 
     const uint8_t* body = m_pFirmware;
     const uint32_t n = m_nFirmwareLength;
+    auto copyLiteral = [&](uint32_t from, uint32_t to) {
+        const uint32_t count = to - from;
+        if (count > limit - w)
+            return false;
+        std::memcpy(m_pFileImage + w, body + from, count);
+        w += count;
+        return true;
+    };
+
     int entries = 0;
-    uint32_t k = 0;
-    while (k < n) {
-        const bool zero = body[k] == 0;
-        const uint32_t end = RunEnd(body, k, n, zero);
-        const uint32_t count = end - k;
-        if (zero && entries < kRunEntries && count >= kMinRunLength) {
-            WriteBE32(block + 4 + 4 * entries, w);
-            WriteBE32(block + 260 + 4 * entries, count);
-            ++entries;
-        } else {
-            if (count > limit - w)
-                return false;
-            std::memcpy(m_pFileImage + w, body + k, count);
-            w += count;
+    uint32_t literal = 0;  // body bytes from here on are not written yet
+    uint32_t probe = 0;
+    while (entries < kRunEntries && n >= 8 && probe <= n - 8) {
+        if (!ZeroGroup(body + probe)) {
+            probe += kProbeStep;
+            continue;
         }
-        k = end;
+        // The whole zero run around the group.
+        uint32_t first = probe;
+        while (first > literal && body[first - 1] == 0)
+            --first;
+        uint32_t end = probe + 8;
+        while (n - end >= 8 && ZeroGroup(body + end))
+            end += 8;
+        while (end < n && body[end] == 0)
+            ++end;
+        if (end - first >= kMinRunLength) {
+            if (!copyLiteral(literal, first))
+                return false;
+            WriteBE32(block + 4 + 4 * entries, w);
+            WriteBE32(block + 260 + 4 * entries, end - first);
+            ++entries;
+            literal = end;
+        }
+        probe = (end + kProbeStep - 1) / kProbeStep * kProbeStep;
     }
+    if (!copyLiteral(literal, n))
+        return false;
     m_nPackageOffset = start;
     m_nPackageLength = w - start;
     m_nFileSize = w;

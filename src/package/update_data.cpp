@@ -1,5 +1,6 @@
 #include "package/update_data.h"
 
+#include <cstring>
 #include <ctime>
 #include <new>
 
@@ -24,15 +25,7 @@ bool CUpdateData::IsPackageEmpty() const {
     return m_nPackageLength == 0;
 }
 
-void CUpdateData::DetectPackage(const std::string& path, std::string* trailerRevision,
-                                std::string* trailerMinor) {
-    const int64_t n = ReadFilePrefix(path, m_pFileImage, kBufferSize);
-    if (n < 0) {
-        m_nFileSize = m_nEngineSize = 0;
-        return;
-    }
-    m_strFileName = FileNamePart(path);
-    m_nFileSize = m_nEngineSize = static_cast<uint32_t>(n);
+void CUpdateData::DetectPackage(std::string* trailerRevision, std::string* trailerMinor) {
     m_nPackageOffset = m_nPackageLength = 0;
 
     PackageTrailer trailer;
@@ -60,11 +53,34 @@ void CUpdateData::DetectPackage(const std::string& path, std::string* trailerRev
 }
 
 void CUpdateData::ReadPackage(const std::string& path) {
-    std::string trailerRevision, trailerMinor;
     m_fault = PackageFault::None;
     m_byImageCheckResult = CHECK_OK;
     m_nFirmwareLength = 0;
-    DetectPackage(path, &trailerRevision, &trailerMinor);
+    const int64_t n = ReadFilePrefix(path, m_pFileImage, kBufferSize);
+    if (n < 0) {
+        m_nFileSize = m_nEngineSize = 0;
+        return;
+    }
+    m_strFileName = FileNamePart(path);
+    LoadPackage(static_cast<uint32_t>(n));
+}
+
+void CUpdateData::ReadPackageFromMemory(const uint8_t* data, size_t size,
+                                        const std::string& fileName) {
+    m_fault = PackageFault::None;
+    m_byImageCheckResult = CHECK_OK;
+    m_nFirmwareLength = 0;
+    const auto n = static_cast<uint32_t>(size < kBufferSize ? size : kBufferSize);
+    if (n != 0)
+        std::memcpy(m_pFileImage, data, n);
+    m_strFileName = fileName;
+    LoadPackage(n);
+}
+
+void CUpdateData::LoadPackage(uint32_t fileSize) {
+    std::string trailerRevision, trailerMinor;
+    m_nFileSize = m_nEngineSize = fileSize;
+    DetectPackage(&trailerRevision, &trailerMinor);
     if (m_nPackageLength == 0)
         return;
 

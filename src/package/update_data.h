@@ -2,6 +2,7 @@
 // the firmware body, the trailer values, revisions and the target list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -58,6 +59,9 @@ public:
 
     // Package reading and the mode tests.
     void ReadPackage(const std::string& path);
+    // The same on file bytes already in memory (at most 4 MiB are taken); fileName
+    // stands for the file name part of the path.
+    void ReadPackageFromMemory(const uint8_t* data, size_t size, const std::string& fileName);
     bool HasPackageData() const;
     bool IsPackageEmpty() const;
     // A package was found but must never be written into a drive.
@@ -78,6 +82,13 @@ public:
     bool PackFirmware();
     bool UnpackFirmware();
     static int32_t Scramble(uint8_t* buffer, int32_t length, uint16_t seed);
+
+    // Byte-at-a-time forms of the four routines above, with the same results: the
+    // reference the fast forms are tested and measured against.
+    bool VerifyChecksumPlain(uint32_t offset, uint32_t length) const;
+    bool PackFirmwarePlain();
+    bool UnpackFirmwarePlain();
+    static int32_t ScramblePlain(uint8_t* buffer, int32_t length, uint16_t seed);
 
     // Maintenance mode.
     uint8_t LoadParameterFile(const std::string& path);
@@ -130,8 +141,8 @@ public:
     uint8_t m_byImageCheckResult = CHECK_OK;
 
 private:
-    void DetectPackage(const std::string& path, std::string* trailerRevision,
-                       std::string* trailerMinor);
+    void LoadPackage(uint32_t fileSize);
+    void DetectPackage(std::string* trailerRevision, std::string* trailerMinor);
 
     PackageFault m_fault = PackageFault::None;
     std::string m_strFileName;  // file name of the package read, for the minor-revision rule
