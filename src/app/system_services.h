@@ -45,12 +45,21 @@ public:
     // True when the restart request was accepted.
     virtual bool RequestRestart() = 0;
 
+    // What to do about drive devices that could not be opened for lack of permission
+    // (deniedDevices of them): a text for the updater dialog's message area. Empty where
+    // the system has no such advice (Windows).
+    virtual std::string DriveAccessHint(int /*deniedDevices*/) { return std::string(); }
+
     virtual bool StdinIsTerminal() = 0;
     virtual bool StdoutIsTerminal() = 0;
 };
 
 // The running system's services. argv is used where the system has no raw command line.
 std::unique_ptr<ISystemServices> CreatePlatformServices(int argc, char** argv);
+
+// Linux build: the advice of DriveAccessHint for the optical drive devices (sr0, sr1, ...)
+// in devDir ("/dev"), naming the group that owns them.
+std::string DriveAccessHintFor(const std::string& devDir, int deniedDevices);
 
 // Path of the running executable from a Windows command line: the first token (quoted:
 // up to the closing quote; otherwise up to the first blank), with ".exe" appended

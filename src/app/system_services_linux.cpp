@@ -1,13 +1,17 @@
 // System services of the Linux build.
+#include <grp.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "app/system_services.h"
 
@@ -64,11 +68,14 @@ public:
     ShutdownPrivilege EnableShutdownPrivilege() override { return ShutdownPrivilege::Enabled; }
 
     // Runs the system's reboot command (VARNEL_REBOOT_COMMAND replaces it); accepted
-    // when the command exits with status 0.
+    // when the command exits with status 0. reboot lives in an sbin folder, which is
+    // not on every user's PATH.
     bool RequestRestart() override {
         const char* custom = std::getenv("VARNEL_REBOOT_COMMAND");
         const std::string command =
-            custom != nullptr && *custom != '\0' ? std::string(custom) : std::string("reboot");
+            custom != nullptr && *custom != '\0'
+                ? std::string(custom)
+                : std::string("PATH=\"$PATH:/usr/sbin:/sbin\"; export PATH; exec reboot");
         std::string shell = "/bin/sh";
         std::string flag = "-c";
         std::string text = command;
@@ -84,6 +91,10 @@ public:
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
+    std::string DriveAccessHint(int deniedDevices) override {
+        return DriveAccessHintFor("/dev", deniedDevices);
+    }
+
     bool StdinIsTerminal() override { return isatty(STDIN_FILENO) != 0; }
     bool StdoutIsTerminal() override { return isatty(STDOUT_FILENO) != 0; }
 
@@ -92,7 +103,52 @@ private:
     std::string m_program;
 };
 
+// Name of a group; its number when it has no name.
+std::string GroupName(gid_t gid) {
+    std::vector<char> buffer(16384);
+    group entry{};
+    group* found = nullptr;
+    if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+        return found->gr_name;
+    return std::to_string(gid);
+}
+
 }  // namespace
+
+std::string DriveAccessHintFor(const std::string& devDir, int deniedDevices) {
+    // The first optical drive device (sr0, sr1, ...) and the group that owns it.
+    std::vector<int> numbers;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(devDir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < 3 || name.size() > 8 || name.compare(0, 2, "sr") != 0 ||
+            !std::all_of(name.begin() + 2, name.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        numbers.push_back(std::stoi(name.substr(2)));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    std::string device;
+    struct stat info {};
+    for (int n : numbers) {
+        const std::string path = devDir + "/sr" + std::to_string(n);
+        if (stat(path.c_str(), &info) == 0) {
+            device = path;
+            break;
+        }
+    }
+
+    std::string text = "Permission denied: " + std::to_string(deniedDevices) +
+                       (deniedDevices == 1 ? " drive" : " drives") +
+                       " could not be opened. Run the updater as root (sudo)";
+    if (!device.empty() && info.st_gid == 0)
+        return text + ".";
+    const std::string group = device.empty() ? std::string("cdrom") : GroupName(info.st_gid);
+    text += ", or add your user to the group that owns ";
+    text += device.empty() ? "the drives (often " + group + ")" : device + " (" + group + ")";
+    return text + ": sudo usermod -aG " + group + " $USER, then log in again.";
+}
 
 std::unique_ptr<ISystemServices> CreatePlatformServices(int argc, char** argv) {
     return std::make_unique<LinuxServices>(argc, argv);

@@ -31,6 +31,14 @@ inline constexpr int kAnswerCancel = 2;
 inline constexpr int kAnswerYes = 6;
 inline constexpr int kAnswerNo = 7;
 
+// Progress of one download of an update run (IDialogWindow::ShowProgress).
+struct DownloadProgress {
+    std::string label;        // the drive's drive-list entry
+    uint32_t bytesSent = 0;   // firmware bytes written into the drive so far
+    uint32_t bytesTotal = 0;  // firmware bytes to write
+    uint8_t result = 255;     // the download's result code; 255 while it runs
+};
+
 // What a window reports to the dialog logic. Every call arrives on the user-interface
 // thread, from inside IDialogWindow::RunModal.
 class IDialogEvents {
@@ -97,6 +105,11 @@ public:
     virtual bool PumpMessage(unsigned timeoutMs) = 0;
     // Makes a waiting PumpMessage return early (any thread).
     virtual void WakeUp() = 0;
+
+    // The downloads of the update run in progress, one entry per drive of the run, in
+    // drive-list order: given on every pass of the run's wait loop and once more when all
+    // have ended. A window that shows no progress ignores it.
+    virtual void ShowProgress(const std::vector<DownloadProgress>& /*drives*/) {}
 
     // Wait cursor: begin, restore after a message may have changed it, end.
     virtual void BeginWaitCursor() = 0;

@@ -204,6 +204,10 @@ void CHeadlessWindow::WakeUp() {
     m_queueSignal.notify_all();
 }
 
+void CHeadlessWindow::ShowProgress(const std::vector<DownloadProgress>& drives) {
+    progress.push_back(drives);
+}
+
 void CHeadlessWindow::BeginWaitCursor() {
     ++waitCursor;
     waitCursorSeen = true;

@@ -72,6 +72,7 @@ public:
     void PostCommand(int id) override;
     bool PumpMessage(unsigned timeoutMs) override;
     void WakeUp() override;
+    void ShowProgress(const std::vector<DownloadProgress>& drives) override;
     void BeginWaitCursor() override;
     void RestoreWaitCursor() override;
     void EndWaitCursor() override;
@@ -104,6 +105,8 @@ public:
     bool visible = false;    // shown on the screen now
     bool everShown = false;  // was visible at some time
     bool showRequested = false;
+    // Every progress report of the update runs, in order.
+    std::vector<std::vector<DownloadProgress>> progress;
     int waitCursor = 0;  // nesting depth of the wait cursor
     bool waitCursorSeen = false;
     bool clickedDisabled = false;  // a step clicked a button that was disabled

@@ -127,6 +127,11 @@ bool CVarnelDlg::OnInitDialog() {
     if (count == 0) {
         m_strInstruction = Text(IDS_NO_TARGET);
         EnableItem(IDC_UPDATE, false);
+        // Drives that could not be opened for lack of permission: say so and how to fix it.
+        const int denied = data.m_drive.GetDeniedDevices();
+        const std::string hint = denied > 0 ? m_services.DriveAccessHint(denied) : std::string();
+        if (!hint.empty() && !m_bFileBroken)
+            m_strMessage = hint;
     } else if (m_bAllDrives || (!data.m_bOnlyNewer && count >= 2)) {
         Window().ListAdd(IDC_DRIVE_LIST, "*: " + Text(IDS_ALL_TARGETS) + " (" +
                                              std::to_string(count) + Text(IDS_UNITS) + ")");
@@ -322,10 +327,12 @@ void CVarnelDlg::OnUpdateButton() {
     std::string errorText;
     if (result == 0) {
         while (!AllWorkersDone()) {
+            Window().ShowProgress(RunProgress());
             Window().RestoreWaitCursor();
             Window().PumpMessage(kWaitSliceMs);
         }
         JoinWorkers();
+        Window().ShowProgress(RunProgress());
         result = CollectResults(&errorText);
     }
 
@@ -432,6 +439,21 @@ void CVarnelDlg::JoinWorkers() {
             t.join();
     }
     m_workers.clear();
+}
+
+std::vector<DownloadProgress> CVarnelDlg::RunProgress() {
+    std::vector<DownloadProgress> drives;
+    for (int j = m_nFirst; j <= m_nLast; ++j) {
+        const CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+        DownloadProgress p;
+        p.label = Window().ListGetText(IDC_DRIVE_LIST, j);
+        // The result first: once it is final, the counter read after it is final too.
+        p.result = e.GetResult();
+        p.bytesSent = e.GetBytesSent();
+        p.bytesTotal = e.GetBytesTotal();
+        drives.push_back(std::move(p));
+    }
+    return drives;
 }
 
 bool CVarnelDlg::AllWorkersDone() const {

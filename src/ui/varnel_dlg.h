@@ -71,6 +71,9 @@ public:
     void OnUpdateButton();
     uint8_t StartUpdate();
     bool AllWorkersDone() const;
+    // Progress of the downloads of the current run (drives m_nFirst to m_nLast); read
+    // from the download objects' counters and result codes without a lock.
+    std::vector<DownloadProgress> RunProgress();
     bool AnyDiscPresent();
     void EjectDiscs();
     uint8_t CollectResults(std::string* errorText);

@@ -24,6 +24,10 @@ public:
     std::thread StartThread(std::function<void()> body) override;
     ShutdownPrivilege EnableShutdownPrivilege() override;
     bool RequestRestart() override;
+    std::string DriveAccessHint(int deniedDevices) override {
+        deniedReported = deniedDevices;
+        return driveAccessHint;
+    }
     bool StdinIsTerminal() override { return false; }
     bool StdoutIsTerminal() override { return false; }
 
@@ -42,6 +46,8 @@ public:
     bool restartAccepted = true;
     int privilegeRequests = 0;
     int restartRequests = 0;
+    std::string driveAccessHint;
+    int deniedReported = 0;  // argument of the last DriveAccessHint call
 
 private:
     std::mutex m_lock;

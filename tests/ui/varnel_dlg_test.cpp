@@ -332,6 +332,68 @@ TEST_F(UpdaterDialog, TwoDrivesDownloadInParallel) {
     EXPECT_EQ(2, w->lists[IDC_DRIVE_LIST].selection);
 }
 
+TEST_F(UpdaterDialog, ProgressOfEveryDriveOfTheRun) {
+    // D succeeds, E fails at its third chunk, F is current and skipped ("only newer").
+    UpdaterSpec spec;
+    spec.onlyNewer = true;
+    const std::string slow = "delay_ms = 10\n";
+    Setup(Drive('D', "1.00", slow) +
+              Drive('E', "1.01", slow + "fault = WRITE_BUFFER 3 check 4 44 00\n") +
+              Drive('F', "1.05", slow),
+          spec);
+    dlg->m_bAllDrives = true;
+    Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});
+    EXPECT_EQ(kExitPending, result);
+    const uint32_t total = data->GetFirmwareLength();
+    const auto& reports = w->progress;
+    ASSERT_GE(reports.size(), 2u);
+    for (size_t i = 0; i < reports.size(); ++i) {
+        ASSERT_EQ(3u, reports[i].size());
+        EXPECT_EQ(Label('E', "1.01"), reports[i][1].label);
+        for (size_t d = 0; d < 3; ++d) {
+            EXPECT_EQ(total, reports[i][d].bytesTotal);
+            if (i > 0) {  // a bar only grows
+                EXPECT_GE(reports[i][d].bytesSent, reports[i - 1][d].bytesSent);
+            }
+        }
+    }
+    const auto& first = reports.front();
+    EXPECT_EQ(ResultPending, first[0].result);
+    EXPECT_LT(first[0].bytesSent, total);
+    EXPECT_EQ(ResultSkipped, first[2].result);
+    const auto& last = reports.back();
+    EXPECT_EQ(ResultSucceeded, last[0].result);
+    EXPECT_EQ(total, last[0].bytesSent);
+    EXPECT_EQ(ResultFailed, last[1].result);
+    EXPECT_EQ(2u * 32768u, last[1].bytesSent);
+    EXPECT_EQ(0u, last[2].bytesSent);
+}
+
+TEST_F(UpdaterDialog, DrivesDeniedForLackOfPermissionAreExplained) {
+    const struct {
+        const char* open;
+        const char* hint;  // the system's advice; empty on Windows
+        const char* message;
+        int denied;
+    } cases[] = {
+        {"denied", "Permission denied: run as root.", "Permission denied: run as root.", 1},
+        {"denied", "", "Please close other applications before updating.", 1},
+        {"fail", "Permission denied: run as root.",
+         "Please close other applications before updating.", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.open) + " / " + c.hint);
+        services.driveAccessHint = c.hint;
+        services.deniedReported = 0;
+        Setup(Drive('D', "1.00", std::string("open = ") + c.open + "\n") + Drive('E', "2.00"));
+        Run();
+        EXPECT_EQ("Can't find the target drive.", w->Text(IDC_INSTRUCTION));
+        EXPECT_EQ(c.message, w->Text(IDC_MESSAGE_AREA));
+        EXPECT_EQ(c.denied, services.deniedReported);
+        EXPECT_EQ(kExitPending, result);
+    }
+}
+
 TEST_F(UpdaterDialog, FirstFailsSecondSucceeds) {
     Setup(Drive('D', "1.00", "fault = WRITE_BUFFER 2 check 4 44 00\n") + Drive('E', "1.01"));
     dlg->m_bAllDrives = true;
