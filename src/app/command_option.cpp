@@ -126,12 +126,14 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string& line) {
 }
 
 bool IsSwitchItem(const std::string& item) {
-    if (item.empty() || (item[0] != '-' && item[0] != '/')) return false;
+    if (item.empty() || (item[0] != '-' && item[0] != '/'))
+        return false;
 #ifndef _WIN32
     // An absolute path ("/home/u/new.prm"): a second '/' before any '='.
     if (item[0] == '/') {
         const auto slash = item.find('/', 1);
-        if (slash != std::string::npos && slash < item.find('=')) return false;
+        if (slash != std::string::npos && slash < item.find('='))
+            return false;
     }
 #endif
     return true;
@@ -140,6 +142,13 @@ bool IsSwitchItem(const std::string& item) {
 void ParseCommandItems(CCommandOption& option, const std::vector<std::string>& items) {
     for (size_t k = 0; k < items.size(); ++k) {
         const std::string& item = items[k];
+#ifndef _WIN32
+        static const std::string kPackageSwitch = "--package=";
+        if (item.compare(0, kPackageSwitch.size(), kPackageSwitch) == 0) {
+            option.m_strPackageFile = item.substr(kPackageSwitch.size());
+            continue;
+        }
+#endif
         const bool isSwitch = IsSwitchItem(item);
         option.ParseParam(isSwitch ? item.substr(1) : item, isSwitch, k + 1 == items.size());
     }

@@ -27,6 +27,8 @@ public:
     bool m_bAutoExit = false;
     bool m_bAllDrives = false;
     bool m_bSilent = false;
+    // Linux build: --package=FILE, the updater whose package is used instead of our own.
+    std::string m_strPackageFile;
 };
 
 // Splits a Windows command line into items by the usual rules (blanks separate,
@@ -38,5 +40,6 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string& commandLine)
 // such as "/home/u/new.prm" (a second '/' before any '=') is an absolute path instead.
 bool IsSwitchItem(const std::string& item);
 
-// Feeds items (program name excluded) to ParseParam the way the framework does.
+// Feeds items (program name excluded) to ParseParam the way the framework does. In the
+// Linux build an item --package=FILE sets m_strPackageFile instead.
 void ParseCommandItems(CCommandOption& option, const std::vector<std::string>& items);

@@ -1,7 +1,10 @@
 #include "app/varnel_app.h"
 
+#include <cstdio>
+
 #include "app/command_option.h"
 #include "app/system_services.h"
+#include "package/file_io.h"
 #include "package/path_rules.h"
 #include "ui/mainte_dlg.h"
 #include "ui/varnel_dlg.h"
@@ -23,12 +26,27 @@ bool CVarnelApp::InitInstance() {
     // Before the directory change: a relative parameter path is taken from here.
     mainte.ApplyOptions(option, exeDir);
 
+    // --package=FILE (Linux build): the package of another updater, a Windows one as
+    // shipped, instead of our own. Always updater mode: a FILE without a readable package
+    // shows the broken-file state; a FILE that cannot be read ends with an error.
+    const bool foreignPackage = !option.m_strPackageFile.empty();
+    const std::string packagePath =
+        foreignPackage ? MakeAbsolutePath(option.m_strPackageFile) : std::string();
+
     // A directory that cannot be entered is ignored.
     m_services.ChangeDirectory(option.m_strFileDir);
 
-    const std::string exePath = m_services.ExecutablePath();
+    const std::string exePath = foreignPackage ? packagePath : m_services.ExecutablePath();
+    if (foreignPackage) {
+        uint8_t probe = 0;
+        if (ReadFilePrefix(packagePath, &probe, 1) < 0) {
+            std::fprintf(stderr, "varnel: cannot read %s\n", packagePath.c_str());
+            m_nExitCode = kExitPending;
+            return false;
+        }
+    }
     m_updateData.ReadPackage(exePath);
-    if (!m_updateData.HasPackageData()) {
+    if (!m_updateData.HasPackageData() && !foreignPackage) {
         mainte.DoModal(m_windows);  // its result is not used
         return false;
     }

@@ -63,6 +63,19 @@ TEST(CommandOption, PlainItemGivesFileAndFolder) {
     EXPECT_EQ(later.m_strFileDir, "b");
 }
 
+TEST(CommandOption, PackageOfAnotherUpdater) {
+    auto o = Parse({"--package=/media/fw/Q42R1.10.exe", "/s"});
+    EXPECT_TRUE(o.m_bSilent);
+    EXPECT_EQ(o.m_strFilePath, "");  // not the plain argument: no folder change
+    EXPECT_EQ(o.m_strFileDir, "");
+    EXPECT_FALSE(o.m_bAutoGenerate);
+#ifdef _WIN32
+    EXPECT_EQ(o.m_strPackageFile, "");  // a Windows updater carries its own package
+#else
+    EXPECT_EQ(o.m_strPackageFile, "/media/fw/Q42R1.10.exe");
+#endif
+}
+
 TEST(CommandOption, SwitchOrPath) {
     EXPECT_TRUE(IsSwitchItem("/s"));
     EXPECT_TRUE(IsSwitchItem("-lw"));

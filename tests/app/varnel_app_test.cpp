@@ -127,6 +127,39 @@ TEST_F(Startup, LargeFileWithoutPackageIsBrokenUpdater) {
     EXPECT_EQ(0, Downloads());
 }
 
+#ifndef _WIN32
+TEST_F(Startup, PackageOfAnotherUpdater) {
+    // A bare engine, started with --package= naming an updater made with another engine.
+    const std::string engine = dir.File("varnel");
+    testsupport::WriteAll(engine, std::vector<uint8_t>(4096, 0x4D));
+    UpdaterSpec spec;
+    spec.fileName = "Q42R1.05.exe";
+    const std::string updater = BuildUpdater(dir.path(), spec);
+    EXPECT_EQ(kExitUnattended, Run(engine, {"--package=" + updater, "/lw", "/dl=E"},
+                                   Drive('D', "1.00") + Drive('E', "1.01")));
+    EXPECT_EQ(nullptr, windows.Find(IDD_MAINTE));
+    const auto log = testsupport::ReadAll(dir.File(kResultLogName));
+    EXPECT_EQ(
+        "FILE=Q42R1.05.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.01\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n",
+        std::string(log.begin(), log.end()));
+    EXPECT_EQ(1, Downloads());
+
+    // A file without a package: updater mode in its broken-file state, not maintenance.
+    EXPECT_EQ(kExitPending, Run(engine, {"--package=" + engine}, Drive('D', "1.00")));
+    EXPECT_EQ(nullptr, windows.Find(IDD_MAINTE));
+    CHeadlessWindow* w = windows.Find(IDD_VARNEL);
+    ASSERT_NE(nullptr, w);
+    EXPECT_EQ("The file may be broken.", w->Text(IDC_MESSAGE_AREA));
+    EXPECT_FALSE(w->Control(IDC_UPDATE).enabled);
+
+    // A file that cannot be read: an error, no dialog, nothing updated.
+    EXPECT_EQ(kExitPending,
+              Run(engine, {"--package=" + dir.File("missing.exe"), "/s"}, Drive('D', "1.00")));
+    EXPECT_TRUE(windows.windows.empty());
+    EXPECT_EQ(0, Downloads());
+}
+#endif
+
 TEST_F(Startup, OptionsReachTheUpdaterAndTheCurrentDirectoryChanges) {
     const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
     const std::string plain = std::string("fw") + kPathSeparator + "notes.prm";
