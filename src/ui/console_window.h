@@ -1,53 +1,97 @@
-// Console dialog windows: a dialog is shown as plain lines on an output stream and
-// driven by commands read line by line from an input stream.
+// Console dialog windows: a dialog is shown as text on an output stream and driven by
+// commands read line by line from an input stream.
 //
-// While a dialog waits for input it prints its screen and a prompt. Known dialogs have
-// short commands (updater: a number chooses a drive-list entry, u presses UPDATE or
-// REBOOT, x presses EXIT, a opens the about box; message and about boxes: Enter is OK).
+// While a dialog waits for input it shows its screen and a prompt. On a terminal the
+// screen is framed and redrawn in place (clear-screen sequences only); otherwise it is
+// printed as plain lines without any control sequence, and changes of the status texts
+// of a shown dialog are printed as they happen, so automatic runs leave a readable log.
+//
+// Known dialogs have short commands:
+//   updater      N chooses drive-list entry N, u presses UPDATE or REBOOT, x EXIT,
+//                a opens the about box
+//   maintenance  p PATH parameter file, l Load, g Generate, x Cancel, b browse,
+//                tp N product entry, rf XXXX filter, i REV inquiry revision,
+//                ff / no / cc / hc toggle an option, cn [CODE|N] customer, o PATH output
+//   message and about boxes: Enter is OK
 // Every dialog also understands the generic commands
 //   c ID          click button ID          s ID N   select entry N (from 1) of list ID
 //   t ID TEXT     type TEXT into box ID    k ID     toggle check box ID
-// The end of the input closes the dialog (EXIT / Cancel). Changes of the status texts of
-// a shown dialog are printed as they happen, so automatic runs leave a readable log.
+// and an empty line presses the default button. The end of the input closes the dialog
+// (EXIT / Cancel).
+//
+// During an update run the updater shows a bar per drive (DownloadProgress): redrawn a
+// few times a second on a terminal, printed as lines about once a second otherwise.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <istream>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "ui/headless_window.h"
 
 class CConsoleWindow : public CHeadlessWindow {
 public:
+    // Milliseconds from any fixed start (replaceable for tests).
+    using Clock = std::function<uint64_t()>;
+
     CConsoleWindow(int templateId, IDialogEvents& events, CHeadlessWindow* parent, std::istream& in,
-                   std::ostream& out, bool terminal, bool echo);
+                   std::ostream& out, bool terminal, bool echo, Clock clock = Clock());
 
     int RunModal() override;
     void SetItemText(int id, const std::string& text) override;
+    void EnableItem(int id, bool enable) override;
+    bool PumpMessage(unsigned timeoutMs) override;
+    void ShowProgress(const std::vector<DownloadProgress>& drives) override;
     int ShowMessageBox(const std::string& text, const std::string& caption,
                        unsigned style) override;
     std::optional<std::string> ChooseOpenFile(const std::string& title,
                                               const std::string& filter) override;
 
+    // The dialog's screen: plain lines, or the framed terminal screen.
+    std::vector<std::string> ScreenLines();
+
 private:
+    std::vector<std::string> UpdaterLines();
+    std::vector<std::string> UpdaterScreen();
+    std::vector<std::string> MainteLines();
+    std::vector<std::string> BoxLines();
+    std::vector<std::string> GenericLines();
+    std::string KeyHelp();
+    // Shows the screen before input: printed, or redrawn on a terminal.
     void Render();
-    void RenderGeneric();
+    // Terminal: redraws the screen (with the parent's screen above a child's box).
+    void Draw(const std::vector<std::string>& extra, const std::string& footer);
+    bool CanDraw() const;
     // Carries out one input line; false when the line was not understood.
     bool Interpret(const std::string& line);
-    bool ReadLine(std::string* line);
+    bool InterpretMainte(const std::string& command, const std::string& argument);
+    bool ReadLine(std::string* line, const char* prompt = "> ");
     const char* StatusLabel(int id) const;
+    uint64_t Now() const;
 
     std::istream& m_in;
     std::ostream& m_out;
     bool m_bTerminal;
     bool m_bEcho;
     bool m_bInputEnded = false;
+    Clock m_clock;
+    CConsoleWindow* m_pParentConsole = nullptr;
+    int m_nChildren = 0;  // modal children running: they own the screen
+    bool m_bDirty = false;
+    std::vector<DownloadProgress> m_progress;       // the last report
+    std::vector<DownloadProgress> m_shownProgress;  // the report last shown
+    uint64_t m_nProgressShownAt = 0;
 };
 
 class CConsoleWindowFactory : public IWindowFactory {
 public:
-    // terminal: the output is a terminal (reserved for a richer screen). echo: repeat
+    // terminal: the output is a terminal (framed screens, redrawn in place). echo: repeat
     // each line read, for input that does not come from a terminal.
-    CConsoleWindowFactory(std::istream& in, std::ostream& out, bool terminal, bool echo = false);
+    CConsoleWindowFactory(std::istream& in, std::ostream& out, bool terminal, bool echo = false,
+                          CConsoleWindow::Clock clock = CConsoleWindow::Clock());
 
     std::shared_ptr<IDialogWindow> CreateDialogWindow(int templateId, IDialogEvents& events,
                                                       IDialogWindow* parent) override;
@@ -57,4 +101,8 @@ private:
     std::ostream& m_out;
     bool m_bTerminal;
     bool m_bEcho;
+    CConsoleWindow::Clock m_clock;
 };
+
+// One progress line: the drive's short label, a bar of barWidth, percent, bytes, state.
+std::string ProgressLine(const DownloadProgress& drive, size_t barWidth);
