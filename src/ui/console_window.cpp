@@ -194,13 +194,14 @@ std::string ProgressLine(const DownloadProgress& drive, size_t barWidth) {
 
 CConsoleWindow::CConsoleWindow(int tmpl, IDialogEvents& events, CHeadlessWindow* owner,
                                std::istream& in, std::ostream& out, bool terminal, bool echo,
-                               Clock clock)
+                               Clock clock, std::function<bool()> stop)
     : CHeadlessWindow(tmpl, events, owner),
       m_in(in),
       m_out(out),
       m_bTerminal(terminal),
       m_bEcho(echo),
       m_clock(std::move(clock)),
+      m_stop(std::move(stop)),
       m_pParentConsole(dynamic_cast<CConsoleWindow*>(owner)) {}
 
 uint64_t CConsoleWindow::Now() const {
@@ -255,7 +256,7 @@ int CConsoleWindow::RunModal() {
 
 bool CConsoleWindow::ReadLine(std::string* line, const char* prompt) {
     m_out << prompt << std::flush;
-    if (m_bInputEnded || !std::getline(m_in, *line)) {
+    if (m_bInputEnded || (m_stop && m_stop()) || !std::getline(m_in, *line)) {
         m_bInputEnded = true;
         m_out << "\n";
         return false;
@@ -790,5 +791,5 @@ std::shared_ptr<IDialogWindow> CConsoleWindowFactory::CreateDialogWindow(int tem
                                                                          IDialogWindow* parent) {
     return std::make_shared<CConsoleWindow>(templateId, events,
                                             dynamic_cast<CHeadlessWindow*>(parent), m_in, m_out,
-                                            m_bTerminal, m_bEcho, m_clock);
+                                            m_bTerminal, m_bEcho, m_clock, m_stop);
 }

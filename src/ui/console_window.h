@@ -38,7 +38,8 @@ public:
     using Clock = std::function<uint64_t()>;
 
     CConsoleWindow(int templateId, IDialogEvents& events, CHeadlessWindow* parent, std::istream& in,
-                   std::ostream& out, bool terminal, bool echo, Clock clock = Clock());
+                   std::ostream& out, bool terminal, bool echo, Clock clock = Clock(),
+                   std::function<bool()> stop = std::function<bool()>());
 
     int RunModal() override;
     void SetItemText(int id, const std::string& text) override;
@@ -78,6 +79,7 @@ private:
     bool m_bEcho;
     bool m_bInputEnded = false;
     Clock m_clock;
+    std::function<bool()> m_stop;
     CConsoleWindow* m_pParentConsole = nullptr;
     int m_nChildren = 0;  // modal children running: they own the screen
     bool m_bDirty = false;
@@ -96,12 +98,17 @@ public:
     std::shared_ptr<IDialogWindow> CreateDialogWindow(int templateId, IDialogEvents& events,
                                                       IDialogWindow* parent) override;
 
+    // True when the person asked to quit (an interrupt): the next wait for input reads as
+    // the end of the input, which closes the dialogs.
+    void SetStopRequest(std::function<bool()> stop) { m_stop = std::move(stop); }
+
 private:
     std::istream& m_in;
     std::ostream& m_out;
     bool m_bTerminal;
     bool m_bEcho;
     CConsoleWindow::Clock m_clock;
+    std::function<bool()> m_stop;
 };
 
 // One progress line: the drive's short label, a bar of barWidth, percent, bytes, state.

@@ -49,6 +49,45 @@ mkdir -p "$work/fw" "$work/win" "$work/lin"
 cp "$bin/src/varnel" "$work/varnel"
 "$bin/tools/varnel-pkg" sample "$work/fw" --model KVS-Q42R --revision 1.10 >/dev/null
 
+# --- The package of a Windows-built updater, applied with --package=: these runs go in the
+# background while the terminal is tested; their checks are at the end.
+pkg_opts=(--prm "$work/fw/sample.prm" --product KVS-Q42R --filter '1.0*' --options ff)
+"$bin/tools/varnel-pkg" build --engine "$win_engine" --out "$work/win/Q42R1.10.exe" "${pkg_opts[@]}" >/dev/null
+"$bin/tools/varnel-pkg" build --engine "$work/varnel" --out "$work/lin/Q42R1.10.exe" "${pkg_opts[@]}" >/dev/null
+# apply NAME ARGS...: a run in $work on fresh simulated drives of its own
+# ($work/NAME/drives.txt, journal.txt, qzfwup.txt); its exit status in $work/NAME/status.
+apply() {
+  local name=$1 dir=$work/$1
+  shift
+  mkdir -p "$dir"
+  { echo "journal = journal.txt"
+    for d in "D 1.00" "E 1.01" "F 1.02"; do
+      printf '[drive]\nletter = %s\nvendor = "QZEN"\nproduct = "DVD-RAM KVS-Q42R"\nrevision = "%s"\n' $d
+    done; } >"$dir/drives.txt"
+  : >"$dir/journal.txt"
+  set +e
+  (cd "$work" && VARNEL_SIMULATE=$dir/drives.txt VARNEL_LOG_DIR=$dir "$@" </dev/null >"$dir/out.txt" 2>&1)
+  echo $? >"$dir/status"
+  set -e
+}
+status() { cat "$work/$1/status"; }
+# Downloads run in parallel: each drive's commands in order, drives interleaved anyhow.
+same_journal() {
+  local d a b
+  for d in D E F; do
+    a=$(grep "^$d | " "$work/$1/journal.txt" || true)
+    b=$(grep "^$d | " "$work/$2/journal.txt" || true)
+    [ "$a" = "$b" ] || fail "drive $d: journals of $1 and $2 differ: $(diff <(echo "$a") <(echo "$b") | head -4)"
+  done
+}
+# Each run waits 3 s after its diagnostic: the runs go side by side.
+apply win-s ./varnel --package=win/Q42R1.10.exe /s /all &
+apply lin-s lin/Q42R1.10.exe /s /all &
+apply win-lw ./varnel --package=win/Q42R1.10.exe /lw /dl=E &
+apply lin-lw lin/Q42R1.10.exe /lw /dl=E &
+apply nopkg ./varnel --package=fw/sample.prm &
+apply missing ./varnel --package=fw/none.exe &
+
 T new-session -d -s v -x 100 -y 50 -c "$work" "env -i PATH=$PATH HOME=$work TERM=screen bash --norc --noprofile"
 T set-option -t v status off >/dev/null
 
@@ -135,6 +174,18 @@ wait_for '\| Now the PC is rebooting\.\.\.'
 keys "x"
 wait_for '^EXIT=0'
 
+# --- An interrupt (Ctrl-C) during a run: the run finishes, then the program ends.
+drives 40 D 1.00 E 1.01
+run "VARNEL_SIMULATE=drives.txt fw/Q42R1.10.exe /all"
+wait_for '^\| +> 3\) \*: All target drives\.'
+keys "u"
+wait_for 'D: +\[#+\.+\] +[0-9]{1,2}%'
+T send-keys -t v C-c
+wait_for '^EXIT=0' 20
+for d in D E; do
+  [ "$(grep -c "^$d | 1D 01 00 00 06 00" "$work/journal.txt")" = 1 ] || fail "interrupted run: drive $d not updated"
+done
+
 # --- An about box and an unopenable drive, on the terminal.
 drives 0 D 1.00
 sed -i 's/^delay_ms = 0/open = denied/' "$work/drives.txt"
@@ -150,43 +201,7 @@ keys "x"
 wait_for '^EXIT=3'
 T kill-server
 
-# --- The package of a Windows-built updater, applied with --package=.
-pkg_opts=(--prm "$work/fw/sample.prm" --product KVS-Q42R --filter '1.0*' --options ff)
-"$bin/tools/varnel-pkg" build --engine "$win_engine" --out "$work/win/Q42R1.10.exe" "${pkg_opts[@]}" >/dev/null
-"$bin/tools/varnel-pkg" build --engine "$work/varnel" --out "$work/lin/Q42R1.10.exe" "${pkg_opts[@]}" >/dev/null
-# apply NAME ARGS...: a run in $work on fresh simulated drives of its own
-# ($work/NAME/drives.txt, journal.txt, qzfwup.txt); its exit status in $work/NAME/status.
-apply() {
-  local name=$1 dir=$work/$1
-  shift
-  mkdir -p "$dir"
-  { echo "journal = journal.txt"
-    for d in "D 1.00" "E 1.01" "F 1.02"; do
-      printf '[drive]\nletter = %s\nvendor = "QZEN"\nproduct = "DVD-RAM KVS-Q42R"\nrevision = "%s"\n' $d
-    done; } >"$dir/drives.txt"
-  : >"$dir/journal.txt"
-  set +e
-  (cd "$work" && VARNEL_SIMULATE=$dir/drives.txt VARNEL_LOG_DIR=$dir "$@" </dev/null >"$dir/out.txt" 2>&1)
-  echo $? >"$dir/status"
-  set -e
-}
-status() { cat "$work/$1/status"; }
-# Downloads run in parallel: each drive's commands in order, drives interleaved anyhow.
-same_journal() {
-  local d a b
-  for d in D E F; do
-    a=$(grep "^$d | " "$work/$1/journal.txt" || true)
-    b=$(grep "^$d | " "$work/$2/journal.txt" || true)
-    [ "$a" = "$b" ] || fail "drive $d: journals of $1 and $2 differ: $(diff <(echo "$a") <(echo "$b") | head -4)"
-  done
-}
-# Each run waits 3 s after its diagnostic: the runs go side by side.
-apply win-s ./varnel --package=win/Q42R1.10.exe /s /all &
-apply lin-s lin/Q42R1.10.exe /s /all &
-apply win-lw ./varnel --package=win/Q42R1.10.exe /lw /dl=E &
-apply lin-lw lin/Q42R1.10.exe /lw /dl=E &
-apply nopkg ./varnel --package=fw/sample.prm &
-apply missing ./varnel --package=fw/none.exe &
+# --- Checks of the runs with --package= started at the beginning.
 wait
 [ "$(status win-s)" = 0 ] || fail "--package= /s exited $(status win-s): $(cat "$work/win-s/out.txt")"
 [ "$(status lin-s)" = 0 ] || fail "Linux updater /s exited $(status lin-s)"

@@ -83,6 +83,22 @@ TEST(ConsoleWindow, EndOfInputExitsAndUnknownInputIsRefused) {
     EXPECT_EQ(std::string::npos, run.output.find("Message: Now updating."));
 }
 
+TEST(ConsoleWindow, StopRequestEndsTheInput) {
+    TempDir dir;
+    FakeServices services;
+    SimulatedDrives sim(Drive('D', "1.00"));
+    CUpdateData data;
+    data.ReadPackage(testsupport::BuildUpdater(dir.path(), testsupport::UpdaterSpec()));
+    CVarnelDlg dlg(services);
+    dlg.m_pUpdateData = &data;
+    std::istringstream in("u\n");
+    std::ostringstream out;
+    CConsoleWindowFactory windows(in, out, false);
+    windows.SetStopRequest([] { return true; });  // an interrupt arrived
+    EXPECT_EQ(kExitPending, dlg.DoModal(windows));  // closed as EXIT, "u" never read
+    EXPECT_EQ(std::string::npos, out.str().find("Now updating"));
+}
+
 TEST(ConsoleWindow, SilentRunPrintsNothing) {
     const ConsoleRun run = RunUpdater(Drive('D', "1.00"), "", [](CVarnelDlg& dlg) {
         dlg.m_bSilent = dlg.m_bAutoStart = dlg.m_bAutoExit = true;
