@@ -94,7 +94,7 @@ TEST(ConsoleWindow, StopRequestEndsTheInput) {
     std::istringstream in("u\n");
     std::ostringstream out;
     CConsoleWindowFactory windows(in, out, false);
-    windows.SetStopRequest([] { return true; });  // an interrupt arrived
+    windows.SetStopRequest([] { return true; });    // an interrupt arrived
     EXPECT_EQ(kExitPending, dlg.DoModal(windows));  // closed as EXIT, "u" never read
     EXPECT_EQ(std::string::npos, out.str().find("Now updating"));
 }
