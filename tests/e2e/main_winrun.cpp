@@ -1,0 +1,667 @@
+// winrun: the end-to-end tests' hands and eyes on Windows (and under Wine, whose own exit
+// status keeps only 8 bits of a process exit code).
+//
+//   winrun run PROGRAM [ARGS...]
+//       Starts the program, waits for it (at most WINRUN_TIMEOUT seconds, default 120) and
+//       prints "shown=yes|no" (whether any window of it was ever visible) and "exit=N" with
+//       the full 32-bit exit code.
+//   winrun drive STEPFILE PROGRAM [ARGS...]
+//       The same, and meanwhile works the program's windows as a person would, one step per
+//       line of STEPFILE (below). A failing step prints "FAIL line N: ..." and ends the
+//       program.
+//   winrun resources EXE
+//       Checks the resources of EXE against the program's own tables: string table, dialog
+//       templates (control ids, kinds, rectangles), icons, bitmaps, version and manifest.
+//
+// Steps ("..." quotes a text with blanks; timeouts in seconds, default 20):
+//   window TITLE [T] [ID]  wait for an enabled, visible window of the program with TITLE
+//                        (and a control ID)
+//   gone [T]             wait until that window is closed
+//   text ID TEXT [T]     wait until control ID shows TEXT
+//   contains ID TEXT [T] wait until control ID shows a text containing TEXT
+//   enabled ID 0|1       control ID is disabled / enabled
+//   visible ID 0|1       control ID is hidden / shown
+//   entries ID N         list ID has N entries
+//   entry ID I TEXT      entry I of list ID is TEXT
+//   selected ID I        list ID has entry I selected
+//   select ID I          select entry I of list ID as a person would
+//   click ID             press button ID
+//   sys CMD              choose system-menu command CMD
+//   title TEXT           the window's title is TEXT
+//   shot FILE            save a picture of the window (24-bit BMP)
+//   sleep MS
+//   dump                 print the program's visible windows and their controls
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ui/strings.h"
+
+namespace {
+
+int Fail(const std::string& text) {
+    std::printf("FAIL %s\n", text.c_str());
+    std::fflush(stdout);
+    return 1;
+}
+
+std::string Quote(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+        return arg;
+    std::string out = "\"";
+    size_t slashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++slashes;
+        } else if (c == '"') {
+            out.append(slashes + 1, '\\');
+            slashes = 0;
+        } else {
+            slashes = 0;
+        }
+        out += c;
+    }
+    out.append(slashes, '\\');
+    return out + "\"";
+}
+
+unsigned Timeout() {
+    const char* t = std::getenv("WINRUN_TIMEOUT");
+    return t != nullptr ? static_cast<unsigned>(std::atoi(t)) : 120;
+}
+
+struct FindArgs {
+    DWORD pid;
+    const std::string* title;
+    HWND found;
+    bool anyVisible;
+};
+
+BOOL CALLBACK FindWindowOf(HWND hwnd, LPARAM lParam) {
+    auto* args = reinterpret_cast<FindArgs*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != args->pid || !IsWindowVisible(hwnd))
+        return TRUE;
+    args->anyVisible = true;
+    if (args->title == nullptr || !IsWindowEnabled(hwnd))
+        return TRUE;
+    char text[512] = {};
+    GetWindowTextA(hwnd, text, sizeof text);
+    if (*args->title == text) {
+        args->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Visible windows of the process: the one with title (enabled), and whether there is any.
+HWND FindProgramWindow(DWORD pid, const std::string* title, bool* anyVisible) {
+    FindArgs args = {pid, title, nullptr, false};
+    EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&args));
+    if (anyVisible != nullptr)
+        *anyVisible = args.anyVisible;
+    return args.found;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+// Texts of another process's controls, asked for in UTF-16 (Wine passes the ANSI forms of
+// some list messages across processes wrongly).
+std::string ControlText(HWND control) {
+    wchar_t buffer[4096] = {};
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(control, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, 5000, &result)) {
+        return "<no answer>";
+    }
+    return Utf8(buffer);
+}
+
+std::string ListEntry(HWND list, int index) {
+    const LRESULT length = SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length < 0)
+        return "<none>";
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+    SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(buffer.data()));
+    return Utf8(buffer.data());
+}
+
+bool SaveBitmap(HWND hwnd, const std::string& path) {
+    RECT r;
+    if (!GetWindowRect(hwnd, &r))
+        return false;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0)
+        return false;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(mem, bitmap);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+    SelectObject(mem, old);
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = h;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+    std::vector<char> bits(stride * static_cast<DWORD>(h));
+    GetDIBits(mem, bitmap, 0, static_cast<UINT>(h), bits.data(),
+              reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(bits.size());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(bits.data(), static_cast<std::streamsize>(bits.size()));
+    return static_cast<bool>(out);
+}
+
+std::vector<std::string> Tokens(const std::string& line) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        if (i >= line.size())
+            break;
+        std::string token;
+        if (line[i] == '"') {
+            size_t end = line.find('"', i + 1);
+            if (end == std::string::npos)
+                end = line.size();
+            token = line.substr(i + 1, end - i - 1);
+            i = end + 1;
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+                token += line[i++];
+        }
+        out.push_back(token);
+    }
+    return out;
+}
+
+struct Child {
+    PROCESS_INFORMATION pi = {};
+    bool everShown = false;
+};
+
+bool Start(const std::vector<std::string>& command, Child* child) {
+    std::string line;
+    for (const std::string& arg : command)
+        line += (line.empty() ? "" : " ") + Quote(arg);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &child->pi)) {
+        std::printf("FAIL cannot start %s (error %lu)\n", line.c_str(), GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Waits up to ms for the child to end while noting whether it showed a window.
+bool WaitChild(Child& child, DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (;;) {
+        bool visible = false;
+        FindProgramWindow(child.pi.dwProcessId, nullptr, &visible);
+        child.everShown = child.everShown || visible;
+        if (WaitForSingleObject(child.pi.hProcess, 50) == WAIT_OBJECT_0)
+            return true;
+        if (GetTickCount64() >= end)
+            return false;
+    }
+}
+
+int Finish(Child& child, bool stepsOk) {
+    if (!stepsOk) {
+        TerminateProcess(child.pi.hProcess, 99);
+        WaitForSingleObject(child.pi.hProcess, 5000);
+    } else if (!WaitChild(child, Timeout() * 1000)) {
+        TerminateProcess(child.pi.hProcess, 99);
+        WaitForSingleObject(child.pi.hProcess, 5000);
+        std::printf("FAIL timeout: the program did not end\n");
+        stepsOk = false;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(child.pi.hProcess, &code);
+    std::printf("shown=%s\nexit=%lu\n", child.everShown ? "yes" : "no", code);
+    std::fflush(stdout);
+    CloseHandle(child.pi.hThread);
+    CloseHandle(child.pi.hProcess);
+    return stepsOk ? 0 : 1;
+}
+
+BOOL CALLBACK DumpControl(HWND hwnd, LPARAM) {
+    char cls[64] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    std::printf("    %d %s \"%s\"%s\n", GetDlgCtrlID(hwnd), cls, ControlText(hwnd).c_str(),
+                IsWindowEnabled(hwnd) ? "" : " (disabled)");
+    return TRUE;
+}
+
+BOOL CALLBACK DumpWindow(HWND hwnd, LPARAM lParam) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != static_cast<DWORD>(lParam) || !IsWindowVisible(hwnd))
+        return TRUE;
+    char title[512] = {};
+    GetWindowTextA(hwnd, title, sizeof title);
+    std::printf("window \"%s\"%s\n", title, IsWindowEnabled(hwnd) ? "" : " (disabled)");
+    EnumChildWindows(hwnd, DumpControl, 0);
+    return TRUE;
+}
+
+void Dump(DWORD pid) {
+    EnumWindows(DumpWindow, static_cast<LPARAM>(pid));
+    std::fflush(stdout);
+}
+
+class Driver {
+public:
+    explicit Driver(Child& child) : m_child(child) {}
+
+    // Runs one step; false with *why on failure.
+    bool Step(const std::vector<std::string>& t, std::string* why) {
+        const std::string& op = t[0];
+        auto arg = [&](size_t i) { return i < t.size() ? t[i] : std::string(); };
+        auto num = [&](size_t i) { return std::atoi(arg(i).c_str()); };
+        auto seconds = [&](size_t i) { return i < t.size() ? num(i) : 20; };
+        if (op == "sleep") {
+            Sleep(static_cast<DWORD>(num(1)));
+            return true;
+        }
+        if (op == "dump") {
+            Dump(m_child.pi.dwProcessId);
+            return true;
+        }
+        if (op == "window") {
+            const std::string title = arg(1);
+            const int control = t.size() > 3 ? num(3) : 0;
+            return WaitFor(seconds(2), why, "no window \"" + title + "\"", [&] {
+                m_window = FindProgramWindow(m_child.pi.dwProcessId, &title, nullptr);
+                m_child.everShown = m_child.everShown || m_window != nullptr;
+                return m_window != nullptr &&
+                       (control == 0 || GetDlgItem(m_window, control) != nullptr);
+            });
+        }
+        if (m_window == nullptr) {
+            *why = "no window chosen";
+            return false;
+        }
+        if (op == "gone") {
+            return WaitFor(seconds(1), why, "the window is still there",
+                           [&] { return !IsWindow(m_window) || !IsWindowVisible(m_window); });
+        }
+        if (op == "title") {
+            char text[512] = {};
+            GetWindowTextA(m_window, text, sizeof text);
+            return Expect(arg(1), text, "title", why);
+        }
+        if (op == "shot") {
+            Sleep(300);  // let the program paint
+            if (!SaveBitmap(m_window, arg(1))) {
+                *why = "cannot save " + arg(1);
+                return false;
+            }
+            return true;
+        }
+        if (op == "sys") {
+            PostMessageA(m_window, WM_SYSCOMMAND, static_cast<WPARAM>(num(1)), 0);
+            return true;
+        }
+        HWND control = GetDlgItem(m_window, num(1));
+        if (control == nullptr) {
+            *why = "no control " + arg(1);
+            return false;
+        }
+        if (op == "text" || op == "contains") {
+            const std::string want = arg(2);
+            std::string seen;
+            return WaitFor(seconds(3), why, "", [&] {
+                seen = ControlText(control);
+                *why = "control " + arg(1) + " shows \"" + seen + "\", expected \"" + want + "\"";
+                return op == "text" ? seen == want : seen.find(want) != std::string::npos;
+            });
+        }
+        if (op == "enabled")
+            return Expect(arg(2), IsWindowEnabled(control) ? "1" : "0", "enabled " + arg(1), why);
+        if (op == "visible")
+            return Expect(arg(2), IsWindowVisible(control) ? "1" : "0", "visible " + arg(1), why);
+        if (op == "entries") {
+            const LRESULT n = SendMessageA(control, CB_GETCOUNT, 0, 0);
+            return Expect(arg(2), std::to_string(n), "entries of " + arg(1), why);
+        }
+        if (op == "entry")
+            return Expect(arg(3), ListEntry(control, num(2)), "entry " + arg(2), why);
+        if (op == "selected") {
+            const LRESULT n = SendMessageA(control, CB_GETCURSEL, 0, 0);
+            return Expect(arg(2), std::to_string(n), "selection of " + arg(1), why);
+        }
+        if (op == "select") {
+            SendMessageA(control, CB_SETCURSEL, static_cast<WPARAM>(num(2)), 0);
+            SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(num(1), CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(control));
+            return true;
+        }
+        if (op == "click") {
+            if (!IsWindowEnabled(control)) {
+                *why = "button " + arg(1) + " is disabled";
+                return false;
+            }
+            PostMessageA(control, BM_CLICK, 0, 0);
+            return true;
+        }
+        *why = "unknown step " + op;
+        return false;
+    }
+
+private:
+    template <typename Test>
+    bool WaitFor(int seconds, std::string* why, const std::string& failure, Test test) {
+        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+        for (;;) {
+            if (test())
+                return true;
+            bool visible = false;
+            FindProgramWindow(m_child.pi.dwProcessId, nullptr, &visible);
+            m_child.everShown = m_child.everShown || visible;
+            if (GetTickCount64() >= end ||
+                WaitForSingleObject(m_child.pi.hProcess, 50) == WAIT_OBJECT_0) {
+                if (test())
+                    return true;
+                if (!failure.empty())
+                    *why = failure;
+                return false;
+            }
+        }
+    }
+
+    static bool Expect(const std::string& want, const std::string& seen, const std::string& what,
+                       std::string* why) {
+        if (want == seen)
+            return true;
+        *why = what + " is \"" + seen + "\", expected \"" + want + "\"";
+        return false;
+    }
+
+    Child& m_child;
+    HWND m_window = nullptr;
+};
+
+int Run(const std::vector<std::string>& command) {
+    Child child;
+    if (!Start(command, &child))
+        return 100;
+    return Finish(child, true);
+}
+
+int Drive(const std::string& stepFile, const std::vector<std::string>& command) {
+    std::ifstream in(stepFile);
+    if (!in)
+        return Fail("cannot read " + stepFile);
+    Child child;
+    if (!Start(command, &child))
+        return 100;
+    Driver driver(child);
+    std::string line;
+    int number = 0;
+    bool ok = true;
+    while (ok && std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::vector<std::string> t = Tokens(line);
+        if (t.empty() || t[0][0] == '#')
+            continue;
+        std::string why;
+        if (!driver.Step(t, &why)) {
+            Fail("line " + std::to_string(number) + " (" + line + "): " + why);
+            ok = false;
+        }
+    }
+    return Finish(child, ok);
+}
+
+// ---- Resource checks ------------------------------------------------------------------------
+
+struct ControlSpec {
+    int id;
+    const char* cls;  // window class, lower case
+    int x, y, w, h;   // dialog units; w < 0: rectangle not checked
+};
+
+struct DialogSpec {
+    int id;
+    const char* title;
+    int w, h;
+    std::vector<ControlSpec> controls;
+};
+
+const std::vector<DialogSpec>& DialogSpecs() {
+    static const std::vector<DialogSpec> specs = {
+        {100,
+         "About Varnel",
+         235,
+         55,
+         {{1030, "static", 40, 25, 180, 8}, {1, "button", 178, 7, 50, 14}}},
+        {102,
+         "Varnel",
+         -1,
+         -1,
+         {{1021, "edit", 5, 5, 185, 20},
+          {1012, "edit", 5, 30, 185, 12},
+          {1013, "combobox", 5, 45, 190, -1},
+          {1014, "edit", 20, 70, 55, 12},
+          {1015, "edit", 120, 70, 55, 12},
+          {1016, "edit", 30, 90, 35, 12},
+          {1017, "edit", 130, 90, 35, 12},
+          {1022, "static", 89, 84, -1, -1},
+          {1020, "edit", 10, 120, 106, 36},
+          {1018, "edit", 126, 115, 30, 12},
+          {1019, "edit", 161, 115, 30, 12},
+          {1011, "button", 126, 127, 30, 30},
+          {2, "button", 161, 127, 30, 30}}},
+        {129,
+         "Varnel.exe - Maintenance mode Ver.3.74K",
+         275,
+         275,
+         {{1000, "edit", -1, -1, -1, -1},     {1009, "button", -1, -1, -1, -1},
+          {1023, "combobox", -1, -1, -1, -1}, {1025, "combobox", -1, -1, -1, -1},
+          {1026, "combobox", -1, -1, -1, -1}, {1027, "combobox", -1, -1, -1, -1},
+          {1028, "combobox", -1, -1, -1, -1}, {1029, "button", -1, -1, -1, -1},
+          {1030, "button", -1, -1, -1, -1},   {1031, "button", -1, -1, -1, -1},
+          {1032, "button", -1, -1, -1, -1},   {1024, "combobox", -1, -1, -1, -1},
+          {1001, "edit", -1, -1, -1, -1},     {1002, "edit", -1, -1, -1, -1},
+          {1003, "edit", -1, -1, -1, -1},     {1007, "edit", -1, -1, -1, -1},
+          {1008, "edit", -1, -1, -1, -1},     {1004, "edit", -1, -1, -1, -1},
+          {1010, "edit", -1, -1, -1, -1},     {3, "button", -1, -1, -1, -1},
+          {1005, "button", -1, -1, -1, -1},   {2, "button", -1, -1, -1, -1}}},
+        {137, "Varnel", 219, 90, {{1034, "edit", 25, 10, 185, 55}, {1, "button", 85, 70, 50, 14}}},
+    };
+    return specs;
+}
+
+INT_PTR CALLBACK QuietDialog(HWND, UINT msg, WPARAM, LPARAM) {
+    return msg == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+// Pixels of a dialog-unit length in dialog hwnd, for comparison with 1 pixel of slack.
+bool Near(HWND dlg, int du, int px, bool vertical) {
+    RECT r = {0, 0, du, du};
+    MapDialogRect(dlg, &r);
+    const int want = vertical ? r.bottom : r.right;
+    return px >= want - 2 && px <= want + 2;
+}
+
+int CheckDialogs(HMODULE module, int* failures) {
+    for (const DialogSpec& spec : DialogSpecs()) {
+        HWND dlg = CreateDialogParamA(module, MAKEINTRESOURCEA(spec.id), nullptr, QuietDialog, 0);
+        if (dlg == nullptr) {
+            Fail("dialog " + std::to_string(spec.id) + " cannot be created");
+            ++*failures;
+            continue;
+        }
+        char title[256] = {};
+        GetWindowTextA(dlg, title, sizeof title);
+        if (spec.title != std::string(title)) {
+            Fail("dialog " + std::to_string(spec.id) + " title \"" + title + "\"");
+            ++*failures;
+        }
+        RECT client;
+        GetClientRect(dlg, &client);
+        if (spec.w > 0 &&
+            (!Near(dlg, spec.w, client.right, false) || !Near(dlg, spec.h, client.bottom, true))) {
+            Fail("dialog " + std::to_string(spec.id) + " size");
+            ++*failures;
+        }
+        for (const ControlSpec& c : spec.controls) {
+            const std::string what =
+                "dialog " + std::to_string(spec.id) + " control " + std::to_string(c.id);
+            HWND control = GetDlgItem(dlg, c.id);
+            if (control == nullptr) {
+                Fail(what + " missing");
+                ++*failures;
+                continue;
+            }
+            char cls[64] = {};
+            GetClassNameA(control, cls, sizeof cls);
+            if (lstrcmpiA(cls, c.cls) != 0) {
+                Fail(what + " is a " + cls + ", expected " + c.cls);
+                ++*failures;
+            }
+            RECT r;
+            GetWindowRect(control, &r);
+            MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
+            const bool ok = (c.x < 0 || Near(dlg, c.x, r.left, false)) &&
+                            (c.y < 0 || Near(dlg, c.y, r.top, true)) &&
+                            (c.w < 0 || Near(dlg, c.w, r.right - r.left, false)) &&
+                            (c.h < 0 || Near(dlg, c.h, r.bottom - r.top, true));
+            if (!ok) {
+                Fail(what + " rectangle");
+                ++*failures;
+            }
+        }
+        DestroyWindow(dlg);
+    }
+    return *failures;
+}
+
+int Resources(const std::string& exe) {
+    HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
+        return Fail("cannot load " + exe);
+    int failures = 0;
+    // String table: every id 101 to 149 as the program's own table has it (UTF-16).
+    for (unsigned id = 101; id <= 149; ++id) {
+        const std::wstring want = Wide(LoadText(id));
+        const wchar_t* text = nullptr;
+        const int n = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+        const std::wstring seen = n > 0 ? std::wstring(text, static_cast<size_t>(n)) : L"";
+        if (seen != want) {
+            Fail("string " + std::to_string(id) + " differs from the program's table");
+            ++failures;
+        }
+    }
+    if (Wide(LoadText(102)) !=
+        L"\xFF84\xFF9E\xFF97\xFF72\xFF8C\xFF9E\x3092\x9078\x629E\x3057"
+        L"\x3066\x304F\x3060\x3055\x3044\x3002") {
+        Fail("string 102 is not the half-width katakana text");
+        ++failures;
+    }
+    const struct {
+        int id;
+        int w, h, bits;
+    } bitmaps[] = {{132, 43, 36, 8}, {133, 43, 36, 8}, {134, 43, 36, 8}, {136, 116, 35, 8}};
+    for (const auto& b : bitmaps) {
+        HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(b.id), MAKEINTRESOURCEA(2));
+        const auto* info =
+            found != nullptr
+                ? static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, found)))
+                : nullptr;
+        if (info == nullptr || info->biWidth != b.w || info->biHeight != b.h ||
+            info->biBitCount != b.bits) {
+            Fail("bitmap " + std::to_string(b.id));
+            ++failures;
+        }
+    }
+    for (int id : {128, 133, 138}) {
+        HICON icon = static_cast<HICON>(
+            LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+        HICON big = static_cast<HICON>(
+            LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+        if (icon == nullptr || big == nullptr) {
+            Fail("icon " + std::to_string(id));
+            ++failures;
+        }
+    }
+    if (FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16)) == nullptr) {
+        Fail("no version resource");
+        ++failures;
+    }
+    HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    const std::string text =
+        manifest != nullptr
+            ? std::string(static_cast<const char*>(LockResource(LoadResource(module, manifest))),
+                          SizeofResource(module, manifest))
+            : std::string();
+    for (const char* part : {"Microsoft.Windows.Common-Controls", "highestAvailable", "dpiAware"}) {
+        if (text.find(part) == std::string::npos) {
+            Fail(std::string("manifest without ") + part);
+            ++failures;
+        }
+    }
+    CheckDialogs(module, &failures);
+    std::printf("resources: %d problem(s)\n", failures);
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() >= 2 && args[0] == "run")
+        return Run(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (args.size() >= 3 && args[0] == "drive")
+        return Drive(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+    if (args.size() == 2 && args[0] == "resources")
+        return Resources(args[1]);
+    std::fprintf(stderr,
+                 "usage: winrun run PROGRAM [ARGS...]\n"
+                 "       winrun drive STEPFILE PROGRAM [ARGS...]\n"
+                 "       winrun resources EXE\n");
+    return 2;
+}
