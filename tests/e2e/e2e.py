@@ -268,13 +268,23 @@ def maintenance(s):
     for want in ("KVS-Q42R", "LENOVO", "1.**"):
         check(want in info, "inspect does not show %s:\n%s" % (want, info))
 
-    code, _, _ = s.run(exe, [prm], steps=[
+    # A person chooses the parameter file with the ">>" button and the file-open dialog.
+    code, _, _ = s.run(exe, steps=[
+        'window "Varnel.exe - Maintenance mode Ver.3.74K"',
+        "entries 1025 38",
+        "entries 1024 8",
+        "text 1010 \"\"",
+        "click 1009",
+        'window "Input file name"',
+        "type 1148 " + prm,
+        "click 1",
         'window "Varnel.exe - Maintenance mode Ver.3.74K"',
         'text 1010 "Load OK (Push Generate button)"',
+        "text 1000 " + prm,
         "text 1001 main.bin",
         "text 1007 core.bin",
         "text 1003 1.10",
-        "entries 1025 38",
+        "entry 1023 0 KVS-Q42R",
         s.shot("maintenance"),
         "click 2",
         "gone",
@@ -371,6 +381,8 @@ def interactive(s):
         'text 1012 "Please select the target drive."',
         "entries 1013 3",
         'entry 1013 2 "*: All target drives. (2units)"',
+        "selected 1013 0",
+        "text 1016 1.05",
         "select 1013 2",
         "text 1016 ****",
         "text 1017 1.10",
@@ -379,6 +391,10 @@ def interactive(s):
         'text 1020 "Please close other applications before updating."',
         s.shot("updater-idle"),
         "click 1011",
+        # Busy: the window answers while both downloads run (3 s wait after each).
+        'text 1020 "Now updating. It takes a few minutes. Don\'t turn off the PC."',
+        "enabled 1011 0",
+        "enabled 2 0",
         "text 1018 REBOOT 60",
         'text 1020 "Updating was completed successfully. Please reboot the PC."',
         "contains 1016 1.10",

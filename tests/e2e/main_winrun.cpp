@@ -19,13 +19,14 @@
 //   gone [T]             wait until that window is closed
 //   text ID TEXT [T]     wait until control ID shows TEXT
 //   contains ID TEXT [T] wait until control ID shows a text containing TEXT
-//   enabled ID 0|1       control ID is disabled / enabled
-//   visible ID 0|1       control ID is hidden / shown
-//   entries ID N         list ID has N entries
-//   entry ID I TEXT      entry I of list ID is TEXT
-//   selected ID I        list ID has entry I selected
+//   enabled ID 0|1       wait until control ID is disabled / enabled
+//   visible ID 0|1       wait until control ID is hidden / shown
+//   entries ID N         wait until list ID has N entries
+//   entry ID I TEXT      wait until entry I of list ID is TEXT
+//   selected ID I        wait until list ID has entry I selected
 //   select ID I          select entry I of list ID as a person would
 //   click ID             press button ID
+//   type ID TEXT         put TEXT into edit box (or combo box) ID
 //   sys CMD              choose system-menu command CMD
 //   title TEXT           the window's title is TEXT
 //   shot FILE            save a picture of the window (24-bit BMP)
@@ -108,6 +109,14 @@ HWND FindProgramWindow(DWORD pid, const std::string* title, bool* anyVisible) {
     if (anyVisible != nullptr)
         *anyVisible = args.anyVisible;
     return args.found;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -349,24 +358,37 @@ public:
                 return op == "text" ? seen == want : seen.find(want) != std::string::npos;
             });
         }
-        if (op == "enabled")
-            return Expect(arg(2), IsWindowEnabled(control) ? "1" : "0", "enabled " + arg(1), why);
-        if (op == "visible")
-            return Expect(arg(2), IsWindowVisible(control) ? "1" : "0", "visible " + arg(1), why);
+        // States are waited for: the program may still be on its way to them.
+        auto state = [&](const std::string& want, const std::string& what, auto read) {
+            return WaitFor(20, why, "", [&] { return Expect(want, read(), what, why); });
+        };
+        if (op == "enabled") {
+            return state(arg(2), "enabled " + arg(1),
+                         [&] { return std::string(IsWindowEnabled(control) ? "1" : "0"); });
+        }
+        if (op == "visible") {
+            return state(arg(2), "visible " + arg(1),
+                         [&] { return std::string(IsWindowVisible(control) ? "1" : "0"); });
+        }
         if (op == "entries") {
-            const LRESULT n = SendMessageA(control, CB_GETCOUNT, 0, 0);
-            return Expect(arg(2), std::to_string(n), "entries of " + arg(1), why);
+            return state(arg(2), "entries of " + arg(1),
+                         [&] { return std::to_string(SendMessageA(control, CB_GETCOUNT, 0, 0)); });
         }
         if (op == "entry")
-            return Expect(arg(3), ListEntry(control, num(2)), "entry " + arg(2), why);
+            return state(arg(3), "entry " + arg(2), [&] { return ListEntry(control, num(2)); });
         if (op == "selected") {
-            const LRESULT n = SendMessageA(control, CB_GETCURSEL, 0, 0);
-            return Expect(arg(2), std::to_string(n), "selection of " + arg(1), why);
+            return state(arg(2), "selection of " + arg(1),
+                         [&] { return std::to_string(SendMessageA(control, CB_GETCURSEL, 0, 0)); });
         }
         if (op == "select") {
             SendMessageA(control, CB_SETCURSEL, static_cast<WPARAM>(num(2)), 0);
             SendMessageA(m_window, WM_COMMAND, MAKEWPARAM(num(1), CBN_SELCHANGE),
                          reinterpret_cast<LPARAM>(control));
+            return true;
+        }
+        if (op == "type") {
+            const std::wstring text = Wide(arg(2));
+            SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
             return true;
         }
         if (op == "click") {
@@ -509,14 +531,6 @@ const std::vector<DialogSpec>& DialogSpecs() {
 
 INT_PTR CALLBACK QuietDialog(HWND, UINT msg, WPARAM, LPARAM) {
     return msg == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-std::wstring Wide(const std::string& utf8) {
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
 }
 
 // Pixels of a dialog-unit length in dialog hwnd, for comparison with 1 pixel of slack.
