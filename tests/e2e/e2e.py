@@ -265,7 +265,9 @@ def maintenance(s):
     written = [os.path.join(d, f) for d, _, files in os.walk(s.work) for f in files]
     check(os.path.exists(out_file), "no updater written: %s" % written)
     info = s.pkg_tool("inspect", winpath(out_file))
-    for want in ("KVS-Q42R", "LENOVO", "1.**"):
+    # The engine is a byte copy of the running program; the switches became the package's.
+    for want in ('"offset": %d' % os.path.getsize(exe), '"product": "KVS-Q42R"', '"filter": "1.**"',
+                 '"customer": "LENOVO"', '"ONLY_NEWER"'):
         check(want in info, "inspect does not show %s:\n%s" % (want, info))
 
     # A person chooses the parameter file with the ">>" button and the file-open dialog.
@@ -286,10 +288,21 @@ def maintenance(s):
         "text 1003 1.10",
         "entry 1023 0 KVS-Q42R",
         s.shot("maintenance"),
-        "click 2",
+        # Filter, an option and a customer chosen in the dialog, then Generate.
+        "type 1025 1",
+        "type 1026 .",
+        "type 1027 *",
+        "type 1028 *",
+        "click 1031",
+        "select 1024 2",
+        "click 1005",
         "gone",
     ])
     check(code == 0, "maintenance mode ended with %d" % code)
+    info = s.pkg_tool("inspect", winpath(os.path.join(folder, "Q42R1.10.exe")))
+    for want in ('"filter": "1.**"', '"customer": "DELL"', '"HIDE_COPYRIGHT"'):
+        check(want in info, "inspect does not show %s:\n%s" % (want, info))
+    check('"ONLY_NEWER"' not in info, "an option that was not chosen:\n" + info)
     s.collect_shots()
 
 
