@@ -3,8 +3,9 @@
 
     e2e.py --build WINBUILD --source SRC CASE...     (CASE "all" runs every case)
 
-Each case works in WINBUILD/e2e/CASE (made fresh), starts its own Xvfb display, and runs
-Windows programs through winrun.exe, which reports the full 32-bit exit code (Wine's own
+Each case works in WINBUILD/e2e/CASE (made fresh), starts its own Xvfb display and its own
+wineserver (prefix WINBUILD/wineprefix-e2e, made on first use), and runs Windows programs
+through winrun.exe, which reports the full 32-bit exit code (Wine's own
 exit status keeps only 8 bits) and drives the program's windows (steps: main_winrun.cpp).
 Drives are simulated (docs/simulator.md); screenshots go to WINBUILD/screenshots as PNG.
 Needs wine, Xvfb and python3 (scripts/setup.sh installs them).
