@@ -1,5 +1,7 @@
 // Byte-at-a-time forms of the scrambler, the zero-run codec and the word sum, written
 // step for step after the package format. The fast forms must give the same results.
+#include <algorithm>
+
 #include "package/update_data.h"
 
 int32_t CUpdateData::ScramblePlain(uint8_t* buffer, int32_t length, uint16_t seed) {
@@ -86,11 +88,10 @@ bool CUpdateData::UnpackFirmwarePlain() {
     uint32_t len = ReadBE32(block + 260);
     uint32_t n = 0;
     auto putRun = [&]() {
-        for (uint32_t k = 0; k < len; ++k) {
-            if (n == kBufferSize)
-                return false;
-            m_pFirmware[n++] = 0;
-        }
+        if (len > kBufferSize - n)
+            return false;
+        std::fill_n(m_pFirmware + n, len, uint8_t{0});
+        n += len;
         ++j;
         pos = j < kRunEntries ? ReadBE32(block + 4 + 4 * j) : 0;
         len = j < kRunEntries ? ReadBE32(block + 260 + 4 * j) : 0;

@@ -50,8 +50,8 @@ constexpr KeyMultipliers kKeys;
 // Bits 16..31 of (xh:xl) * (mh:ml) mod 2^32.
 inline uint16_t ProductHigh(uint16_t xl, uint16_t xh, uint16_t ml, uint16_t mh) {
     const auto carry = static_cast<uint16_t>((uint32_t{xl} * uint32_t{ml}) >> 16);
-    return static_cast<uint16_t>(carry + static_cast<uint16_t>(xl * mh) +
-                                 static_cast<uint16_t>(xh * ml));
+    return static_cast<uint16_t>(carry + static_cast<uint16_t>(uint32_t{xl} * mh) +
+                                 static_cast<uint16_t>(uint32_t{xh} * ml));
 }
 
 // XORs the key stream of one block into p; x = xh:xl is the state in front of it.

@@ -47,11 +47,11 @@ TEST(FastScramble, LargeBufferMatchesPlainAndTwiceRestores) {
     EXPECT_EQ(fast, input);
 }
 
-// Big-endian word sum of length bytes at p; an odd last byte pairs with p[length].
-uint16_t WordSum(const uint8_t* p, uint32_t length) {
+// Big-endian word sum of length bytes at p; an odd last byte pairs with after.
+uint16_t WordSum(const uint8_t* p, uint32_t length, uint8_t after) {
     uint32_t sum = 0;
     for (uint32_t k = 0; k < length; k += 2)
-        sum += (uint32_t{p[k]} << 8) | p[k + 1];
+        sum += (uint32_t{p[k]} << 8) | (k + 1 < length ? p[k + 1] : after);
     return static_cast<uint16_t>(sum);
 }
 
@@ -72,7 +72,9 @@ protected:
             return;
         uint8_t* p = d->m_pFirmware + offset;
         p[0] = p[1] = 0;
-        const auto fix = static_cast<uint16_t>(0xFFFF - WordSum(p, length));
+        const uint32_t end = offset + length;
+        const uint8_t after = end < kBufferSize ? d->m_pFirmware[end] : 0;
+        const auto fix = static_cast<uint16_t>(0xFFFF - WordSum(p, length, after));
         p[0] = static_cast<uint8_t>(fix >> 8);
         p[1] = static_cast<uint8_t>(fix);
         EXPECT_TRUE(d->VerifyChecksumPlain(offset, length));
