@@ -16,44 +16,16 @@
 #include <set>
 #include <string>
 
+#include "drive/aspi_win32.h"
 #include "drive/simulator.h"
 
 namespace {
 
-#pragma pack(push, 1)
-struct SrbExecScsiCmd {
-    BYTE SRB_Cmd;
-    BYTE SRB_Status;
-    BYTE SRB_HaId;
-    BYTE SRB_Flags;
-    DWORD SRB_Hdr_Rsvd;
-    BYTE SRB_Target;
-    BYTE SRB_Lun;
-    WORD SRB_Rsvd1;
-    DWORD SRB_BufLen;
-    BYTE* SRB_BufPointer;
-    BYTE SRB_SenseLen;
-    BYTE SRB_CDBLen;
-    BYTE SRB_HaStat;
-    BYTE SRB_TargStat;
-    void* SRB_PostProc;
-    void* SRB_Rsvd2;
-    BYTE SRB_Rsvd3[16];
-    BYTE CDBByte[16];
-    BYTE SenseArea[44];
-};
-#pragma pack(pop)
+using namespace aspi;
 
-constexpr BYTE SC_EXEC_SCSI_CMD = 0x02;
-constexpr BYTE SS_PENDING = 0x00;
-constexpr BYTE SS_COMP = 0x01;
 constexpr BYTE SS_ABORTED = 0x02;
-constexpr BYTE SS_ERR = 0x04;
 constexpr BYTE SS_INVALID_SRB = 0xE0;
 constexpr BYTE SS_NO_ADAPTERS = 0xE8;
-constexpr BYTE SRB_DIR_IN = 0x08;
-constexpr BYTE SRB_DIR_OUT = 0x10;
-constexpr BYTE SRB_EVENT_NOTIFY = 0x40;
 constexpr BYTE HASTAT_SEL_TO = 0x11;
 constexpr BYTE STATUS_CHKCOND = 0x02;
 

@@ -1,0 +1,47 @@
+// The ASPI interface's SRB_ExecSCSICmd request and its constants, shared by the ASPI
+// transport and the test ASPI layer.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace aspi {
+
+// SRB_ExecSCSICmd of the ASPI interface: the 64-byte request block (32-bit layout) followed by
+// a 44-byte sense area.
+#pragma pack(push, 1)
+struct SrbExecScsiCmd {
+    BYTE SRB_Cmd;
+    BYTE SRB_Status;
+    BYTE SRB_HaId;
+    BYTE SRB_Flags;
+    DWORD SRB_Hdr_Rsvd;
+    BYTE SRB_Target;
+    BYTE SRB_Lun;
+    WORD SRB_Rsvd1;
+    DWORD SRB_BufLen;
+    BYTE* SRB_BufPointer;
+    BYTE SRB_SenseLen;
+    BYTE SRB_CDBLen;
+    BYTE SRB_HaStat;
+    BYTE SRB_TargStat;
+    void* SRB_PostProc;
+    void* SRB_Rsvd2;
+    BYTE SRB_Rsvd3[16];
+    BYTE CDBByte[16];
+    BYTE SenseArea[44];
+};
+#pragma pack(pop)
+static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 108, "ASPI request layout");
+static_assert(offsetof(SrbExecScsiCmd, CDBByte) == 36 + 3 * sizeof(void*), "ASPI request layout");
+
+constexpr BYTE SC_EXEC_SCSI_CMD = 0x02;
+constexpr BYTE SS_PENDING = 0x00;
+constexpr BYTE SS_COMP = 0x01;
+constexpr BYTE SS_ERR = 0x04;
+constexpr BYTE SRB_DIR_IN = 0x08;
+constexpr BYTE SRB_DIR_OUT = 0x10;
+constexpr BYTE SRB_EVENT_NOTIFY = 0x40;
+
+}  // namespace aspi
