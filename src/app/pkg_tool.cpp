@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "drive/drive_report.h"
+#include "package/file_io.h"
 #include "package/load_messages.h"
 #include "package/path_rules.h"
 #include "package/sample_images.h"
@@ -222,15 +223,6 @@ int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    ok = std::fclose(f) == 0 && ok;
-    return ok;
-}
-
 int Extract(const std::string& file, const std::string& dir, std::ostream& out, std::ostream& err) {
     auto d = std::make_unique<CUpdateData>();
     int code = 0;
@@ -249,7 +241,7 @@ int Extract(const std::string& file, const std::string& dir, std::ostream& out, 
             name += std::to_string(seen[name]);
         name += ".bin";
         const std::string path = dir + kPathSeparator + name;
-        if (!WriteBytes(path, d->m_pFirmware + im.offset, im.length)) {
+        if (!WriteWholeFile(path, d->m_pFirmware + im.offset, im.length)) {
             err << "varnel-pkg: cannot write " << path << "\n";
             return kExitIo;
         }
@@ -258,7 +250,7 @@ int Extract(const std::string& file, const std::string& dir, std::ostream& out, 
     }
     const std::string prmPath = dir + kPathSeparator + "package.prm";
     if (prm.size() < 100 &&
-        !WriteBytes(prmPath, reinterpret_cast<const uint8_t*>(prm.data()), prm.size())) {
+        !WriteWholeFile(prmPath, reinterpret_cast<const uint8_t*>(prm.data()), prm.size())) {
         err << "varnel-pkg: cannot write " << prmPath << "\n";
         return kExitIo;
     }

@@ -43,3 +43,12 @@ bool ReadWholeFile(const std::string& path, std::string* text) {
     std::fclose(f);
     return ok;
 }
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fwrite(data, 1, size, f) == size;
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+}

@@ -2,6 +2,7 @@
 // complete-or-nothing write that replaces the target only when all bytes are out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,9 @@ WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uin
 
 // Platform: moves from over to, replacing an existing file; the result is executable.
 bool InstallExecutable(const std::string& from, const std::string& to);
+
+// Creates or truncates path and writes size bytes. False on any failure.
+bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 
 // Reads the whole file into *text. False when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string* text);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "package/file_io.h"
 #include "package/path_rules.h"
 #include "package/trailer.h"
 
@@ -14,15 +15,6 @@ constexpr uint32_t kFixWord = 1020;  // header word that balances the sum
 void Put(std::vector<uint8_t>& image, size_t at, const std::string& text, size_t width) {
     for (size_t k = 0; k < width; ++k)
         image[at + k] = k < text.size() ? text[k] : 0;
-}
-
-bool WriteFile(const std::string& path, const void* data, size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    ok = std::fclose(f) == 0 && ok;
-    return ok;
 }
 
 }  // namespace
@@ -85,7 +77,7 @@ bool WriteSampleSet(const std::string& dir, const SampleImageSpec& mainSpec,
                  {"core.bin", coreImage.data(), coreImage.size()},
                  {"sample.prm", prm.data(), prm.size()}};
     for (const auto& f : files) {
-        if (!WriteFile(prefix + f.name, f.data, f.size)) {
+        if (!WriteWholeFile(prefix + f.name, f.data, f.size)) {
             if (error)
                 *error = "cannot write " + prefix + f.name;
             return false;
