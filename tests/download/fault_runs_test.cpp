@@ -1,0 +1,361 @@
+// Fault runs: every command of the download sequence fails once (sense data, 2C/00, a
+// transport failure) or the drive stops answering, while other drives of the same run
+// download in parallel. Each run ends bounded, with the right result and error text, and
+// leaves the other drives fully updated.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "download/update_executer.h"
+#include "package/update_data.h"
+#include "support/fake_services.h"
+#include "support/sim_support.h"
+#include "support/test_support.h"
+#include "support/updater_builder.h"
+#include "ui/headless_window.h"
+#include "ui/strings.h"
+#include "ui/varnel_dlg.h"
+
+using testsupport::MakeImage;
+using testsupport::SimulatedDrives;
+
+namespace {
+
+const std::string kZeroText =
+    " (Error data = 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 )";
+
+// The error text of a CHECK CONDITION with fixed-format sense data from the simulator.
+std::string SenseText(unsigned key, unsigned asc, unsigned ascq) {
+    char buf[100];
+    std::snprintf(buf, sizeof buf,
+                  " (Error data = 70 00 %02X 00 00 00 00 0A 00 00 00 00 %02X %02X 00 00 00 00 00 "
+                  "00 00 00 00 00 )",
+                  key, asc, ascq);
+    return buf;
+}
+
+std::string Chunk(int mode, uint32_t offset, uint32_t length) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "3B %02X 00 %02X %02X %02X %02X %02X %02X 00", mode,
+                  (offset >> 16) & 0xFF, (offset >> 8) & 0xFF, offset & 0xFF, (length >> 16) & 0xFF,
+                  (length >> 8) & 0xFF, length & 0xFF);
+    return buf;
+}
+
+// MAIN image of three chunks (first, middle, last) and a CORE image of one.
+const uint32_t kMainTotal = 70000;
+const uint32_t kCoreTotal = 1024 + 2000;
+
+// The whole sequence for a listed model, one token per command.
+const std::map<std::string, std::string> kCommands = {
+    {"R", "3C 05 04 00 07 D4 00 00 08 44"},  // setting block read
+    {"W", "3B 05 04 00 07 D4 00 00 08 44"},  // setting block write
+    {"1", Chunk(2, 0, 0x8000)},
+    {"2", Chunk(2, 0x8000, 0x8000)},
+    {"3", Chunk(5, 0x10000, kMainTotal - 0x10000)},
+    {"4", Chunk(5, 0, kCoreTotal)},
+    {"D", "1D 01 00 00 06 00"},
+    {"T", "00 00 00 00 00 00"},
+};
+const char* kFullSequence = "R W 1 2 3 4 D T R W";
+
+std::vector<std::string> Commands(const std::string& tokens) {
+    std::vector<std::string> out;
+    std::istringstream in(tokens);
+    std::string t;
+    while (in >> t)
+        out.push_back(kCommands.at(t));
+    return out;
+}
+
+// D is the drive that fails; E (a listed model too) and F must not notice.
+std::string Drives(const std::string& faultOfD) {
+    return "[drive]\nletter = D\nproduct = \"DVDRAM KXS-7350P\"\nrevision = \"1.00\"\n"
+           "medium = yes\ndelay_ms = 1\n" +
+           faultOfD +
+           "[drive]\nletter = E\nproduct = \"DVDRAM KXS-7350P\"\nrevision = \"1.00\"\n"
+           "medium = yes\ndelay_ms = 1\n"
+           "[drive]\nletter = F\nproduct = \"DVD-RAM KVS-Q42R\"\nrevision = \"1.00\"\n"
+           "medium = yes\ndelay_ms = 1\n";
+}
+
+struct DriveOutcome {
+    uint8_t result = ResultPending;
+    std::string error;
+};
+
+// Constructs one download object per drive (each enumerates, as in the updater dialog).
+std::vector<std::unique_ptr<CUpdateExecuter>> MakeExecuters(const std::vector<uint8_t>& body) {
+    std::vector<std::unique_ptr<CUpdateExecuter>> execs;
+    for (unsigned i = 0; i < 3; ++i) {
+        auto e = std::make_unique<CUpdateExecuter>();
+        e->SetSleep([](unsigned) {});
+        e->SetImage(body.data(), static_cast<uint32_t>(body.size()));
+        e->SelectDrive(i);
+        execs.push_back(std::move(e));
+    }
+    return execs;
+}
+
+// Downloads into all three drives at once, like the update run; gives up (and ends the test
+// program, since a stuck worker cannot be joined) when a download does not end in time.
+std::vector<DriveOutcome> RunAll(std::vector<std::unique_ptr<CUpdateExecuter>>& execs) {
+    std::vector<std::thread> threads;
+    for (auto& e : execs) {
+        e->SetResult(ResultPending);
+        threads.emplace_back([&e] { e->Download(); });
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+        bool pending = false;
+        for (auto& e : execs)
+            pending = pending || e->GetResult() == ResultPending;
+        if (!pending)
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::fprintf(stderr, "a download did not end within 30 s\n");
+            std::abort();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (auto& t : threads)
+        t.join();
+    std::vector<DriveOutcome> out;
+    for (auto& e : execs)
+        out.push_back({e->GetResult(), e->GetErrorText()});
+    return out;
+}
+
+std::vector<uint8_t> Body() {
+    std::vector<uint8_t> body = MakeImage(true, kMainTotal, "1.10");
+    const auto core = MakeImage(false, kCoreTotal);
+    body.insert(body.end(), core.begin(), core.end());
+    return body;
+}
+
+// The unaffected drives: a complete, clean download each.
+void ExpectCompleteDownloads(const SimulatedDrives& sim, const std::vector<DriveOutcome>& r) {
+    const auto state = sim.State();
+    for (size_t i : {size_t{1}, size_t{2}}) {
+        const std::string id = state[i].id;
+        EXPECT_EQ(r[i].result, ResultSucceeded) << id;
+        EXPECT_EQ(r[i].error, "") << id;
+        EXPECT_EQ(state[i].revision, "1.10") << id;
+        EXPECT_EQ(state[i].setting[1], 0x40) << id;
+        std::vector<std::string> cdbs, results;
+        for (const auto& e : sim.Journal()) {
+            if (e.drive == id && e.cdb.rfind("12 ", 0) != 0) {  // INQUIRY: enumeration
+                cdbs.push_back(e.cdb);
+                results.push_back(e.result);
+            }
+        }
+        EXPECT_EQ(cdbs, Commands(i == 1 ? kFullSequence : "1 2 3 4 D")) << id;
+        EXPECT_EQ(results, std::vector<std::string>(cdbs.size(), "good")) << id;
+    }
+}
+
+std::vector<std::string> CommandsOfD(const SimulatedDrives& sim) {
+    std::vector<std::string> out;
+    for (const std::string& cdb : sim.Cdbs("D")) {
+        if (cdb.rfind("12 ", 0) != 0)
+            out.push_back(cdb);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(FaultRuns, EveryCommandOfTheSequenceFails) {
+    const auto body = Body();
+    struct Kind {
+        const char* spec;
+        std::string text;  // error text when the failure is reported
+    } kinds[] = {
+        {"check 3 0C 00", SenseText(3, 0x0C, 0)},
+        {"check 5 2C 00", SenseText(5, 0x2C, 0)},
+        {"transport", kZeroText},
+    };
+    struct Case {
+        const char* command;  // fault kind and count on drive D
+        const char* sent;     // D's commands, last one the failing one
+        uint8_t results[3];   // for the kinds above
+        uint8_t setting;      // byte 1 of D's setting block afterwards
+        bool installed;       // D runs the new firmware
+    } cases[] = {
+        // Preparation: not reported; no restore without a cleared block.
+        {"READ_BUFFER 1", "R 1 2 3 4 D", {0, 0, 0}, 0x40, true},
+        {"WRITE_BUFFER 1", "R W 1 2 3 4 D", {0, 0, 0}, 0x40, true},
+        // Image chunks: first, middle and last of MAIN, the only one of CORE.
+        {"WRITE_BUFFER 2", "R W 1", {11, 12, 11}, 0x00, false},
+        {"WRITE_BUFFER 3", "R W 1 2", {11, 12, 11}, 0x00, false},
+        {"WRITE_BUFFER 4", "R W 1 2 3", {11, 12, 11}, 0x00, false},
+        {"WRITE_BUFFER 5", "R W 1 2 3 4", {11, 12, 11}, 0x00, false},
+        // The diagnostic: 2C/00 is a failure like any other here.
+        {"SEND_DIAGNOSTIC 1", "R W 1 2 3 4 D", {11, 11, 11}, 0x00, false},
+        // Restore: never changes the result of a finished download.
+        {"TEST_UNIT_READY 1", kFullSequence, {0, 0, 0}, 0x40, true},
+        {"READ_BUFFER 2", "R W 1 2 3 4 D T R", {0, 0, 0}, 0x00, true},
+        {"WRITE_BUFFER 6", kFullSequence, {0, 0, 0}, 0x00, true},
+    };
+    for (const Case& c : cases) {
+        for (size_t k = 0; k < 3; ++k) {
+            const std::string fault = std::string(c.command) + " " + kinds[k].spec;
+            SCOPED_TRACE(fault);
+            SimulatedDrives sim(Drives("fault = " + fault + "\n"));
+            auto execs = MakeExecuters(body);
+            sim.ClearJournal();
+            const auto r = RunAll(execs);
+            const uint8_t expected = c.results[k];
+            EXPECT_EQ(r[0].result, expected);
+            EXPECT_EQ(r[0].error, expected == ResultFailed ? kinds[k].text : "");
+            const auto sent = CommandsOfD(sim);
+            EXPECT_EQ(sent, Commands(c.sent));
+            const auto state = sim.State();
+            EXPECT_EQ(state[0].setting[1], c.setting);
+            EXPECT_EQ(state[0].revision, c.installed ? "1.10" : "1.00");
+            ExpectCompleteDownloads(sim, r);
+        }
+    }
+}
+
+TEST(FaultRuns, DriveStopsAnswering) {
+    const auto body = Body();
+    // Commands D receives before its download: the enumerations of the three objects.
+    uint32_t before = 0;
+    {
+        SimulatedDrives probe(Drives(""));
+        auto execs = MakeExecuters(body);
+        before = probe.State()[0].commands;
+    }
+    struct Case {
+        uint32_t answered;  // commands of the download D still answers
+        const char* sent;
+        uint8_t result;
+        bool installed;
+    } cases[] = {
+        {3, "R W 1 2", ResultFailed, false},              // in the middle of MAIN
+        {5, "R W 1 2 3 4", ResultFailed, false},          // in CORE
+        {6, "R W 1 2 3 4 D", ResultFailed, false},        // at the diagnostic
+        {7, "R W 1 2 3 4 D T R", ResultSucceeded, true},  // during the restore
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answered);
+        SimulatedDrives sim(Drives("stop_after = " + std::to_string(before + c.answered) + "\n"));
+        auto execs = MakeExecuters(body);
+        ASSERT_EQ(sim.State()[0].commands, before);
+        sim.ClearJournal();
+        const auto r = RunAll(execs);
+        EXPECT_EQ(r[0].result, c.result);
+        EXPECT_EQ(r[0].error, c.result == ResultFailed ? kZeroText : "");
+        EXPECT_EQ(CommandsOfD(sim), Commands(c.sent));
+        const auto journal = sim.Journal();
+        EXPECT_TRUE(std::any_of(journal.begin(), journal.end(), [](const auto& e) {
+            return e.drive == "D" && e.result == "transport";
+        }));
+        EXPECT_EQ(sim.State()[0].revision, c.installed ? "1.10" : "1.00");
+        ExpectCompleteDownloads(sim, r);
+    }
+}
+
+namespace {
+
+std::string TargetDrive(char letter, const std::string& extra) {
+    return std::string("[drive]\nletter = ") + letter +
+           "\nvendor = \"QZEN\"\nproduct = \"DVD-RAM KVS-Q42R\"\nrevision = \"1.00\"\n"
+           "delay_ms = 1\n" +
+           extra;
+}
+
+}  // namespace
+
+// Runs the updater dialog on the all-drives entry and presses UPDATE once.
+struct DialogRun {
+    int exitCode = 0;
+    std::string message;
+    std::vector<std::string> entries;
+};
+
+DialogRun RunDialog(const std::string& updater, const std::string& folder) {
+    CUpdateData data;
+    data.ReadPackage(updater);
+    testsupport::FakeServices services;
+    services.windowsFolder = folder;
+    CVarnelDlg dlg(services);
+    dlg.m_pUpdateData = &data;
+    dlg.m_strExePath = updater;
+    dlg.m_bAllDrives = true;
+    CHeadlessWindowFactory windows;
+    windows.scripts[IDD_VARNEL] = {[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }};
+    DialogRun run;
+    run.exitCode = dlg.DoModal(windows);
+    if (CHeadlessWindow* w = windows.Find(IDD_VARNEL)) {
+        run.message = w->Text(IDC_MESSAGE_AREA);
+        run.entries = w->Entries(IDC_DRIVE_LIST);
+    }
+    return run;
+}
+
+// The same faults through the updater dialog: UPDATE on the all-drives entry of three drives.
+TEST(FaultRuns, UpdateRunReportsTheFailingDriveAndUpdatesTheOthers) {
+    testsupport::TempDir dir;
+    // MAIN of 10 chunks, CORE of 2.
+    const std::string path = testsupport::BuildUpdater(dir.path(), testsupport::UpdaterSpec());
+    const std::string others = TargetDrive('E', "") + TargetDrive('F', "");
+
+    // Commands D receives before its first chunk (search, enumerations, disc check).
+    size_t beforeChunks = 0;
+    {
+        SimulatedDrives probe(TargetDrive('D', "") + others);
+        ASSERT_EQ(kExitSuccess, RunDialog(path, dir.path()).exitCode);
+        const auto cdbs = probe.Cdbs("D");
+        beforeChunks = static_cast<size_t>(std::find(cdbs.begin(), cdbs.end(), kCommands.at("1")) -
+                                           cdbs.begin());
+        ASSERT_LT(beforeChunks, cdbs.size());
+    }
+
+    const std::string failed = "Updating was failed. Please repeat that.";
+    struct Case {
+        std::string fault;  // on drive D
+        std::string message;
+    } cases[] = {
+        {"fault = WRITE_BUFFER 2 check 3 0C 00", failed + SenseText(3, 0x0C, 0)},
+        {"fault = WRITE_BUFFER 2 check 5 2C 00",
+         "Please remove a disc from the drive before updating."},
+        {"fault = WRITE_BUFFER 2 transport", failed + kZeroText},
+        {"fault = SEND_DIAGNOSTIC 1 check 5 2C 00", failed + SenseText(5, 0x2C, 0)},
+        // Answers the first chunk, then nothing more.
+        {"stop_after = " + std::to_string(beforeChunks + 1), failed + kZeroText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        SimulatedDrives sim(TargetDrive('D', c.fault + "\n") + others);
+        const DialogRun run = RunDialog(path, dir.path());
+        EXPECT_EQ(kExitPending, run.exitCode);
+        EXPECT_EQ(c.message, run.message);
+        EXPECT_EQ((std::vector<std::string>{
+                      "D: QZEN     DVD-RAM KVS-Q42R 1.00", "E: QZEN     DVD-RAM KVS-Q42R 1.05",
+                      "F: QZEN     DVD-RAM KVS-Q42R 1.05", "*: All target drives. (3units)"}),
+                  run.entries);
+        const auto state = sim.State();
+        ASSERT_EQ(3u, state.size());
+        EXPECT_EQ("1.00", state[0].revision);
+        for (size_t i : {size_t{1}, size_t{2}}) {
+            EXPECT_EQ("1.05", state[i].revision) << state[i].id;
+            const auto cdbs = sim.Cdbs(state[i].id);
+            // Both images, each ending with its mode 5 chunk, then the diagnostic.
+            const auto lastChunks = std::count_if(cdbs.begin(), cdbs.end(), [](const auto& cdb) {
+                return cdb.rfind("3B 05 00 ", 0) == 0;
+            });
+            EXPECT_EQ(2, lastChunks) << state[i].id;
+            ASSERT_FALSE(cdbs.empty());
+            EXPECT_EQ(kCommands.at("D"), cdbs.back()) << state[i].id;
+        }
+    }
+}
