@@ -30,6 +30,7 @@ const char kUsage[] =
     "                        [--filter XXXX] [--revision R] [--options ff,no,hc,cc]\n"
     "                        [--customer CODE] [--time SECONDS]\n"
     "       varnel-pkg sample DIR [--model NAME] [--revision R] [--minor MM] [--customer N]\n"
+    "                         [--size MAIN_CODE_BYTES]\n"
     "       varnel-pkg drives [--json]\n";
 
 std::string Json(const std::string& s) {
@@ -398,6 +399,16 @@ int Sample(const std::string& dir, const std::map<std::string, std::string>& opt
             mainSpec.minor = value;
         } else if (key == "customer") {
             mainSpec.customer = static_cast<uint8_t>(std::strtoul(value.c_str(), nullptr, 0));
+        } else if (key == "size") {
+            // MAIN code bytes: at least the info block, and both images within 4 MiB.
+            constexpr unsigned long kMaxCode = 4194304 - 1024 - (1024 + 40 * 1024);
+            char* end = nullptr;
+            const unsigned long size = std::strtoul(value.c_str(), &end, 0);
+            if (value.empty() || *end || size < 256 || size > kMaxCode) {
+                err << "varnel-pkg: --size needs 256 to " << kMaxCode << " bytes\n";
+                return kExitUsage;
+            }
+            mainSpec.codeSize = static_cast<uint32_t>(size);
         } else {
             err << "varnel-pkg: unknown option --" << key << "\n" << kUsage;
             return kExitUsage;

@@ -67,7 +67,10 @@ bool WriteSampleSet(const std::string& dir, const SampleImageSpec& mainSpec,
     const std::vector<uint8_t> mainImage = MakeSampleImage(mainSpec);
     const std::vector<uint8_t> coreImage = MakeSampleImage(coreSpec);
     const std::string prefix = dir.empty() ? std::string() : dir + kPathSeparator;
-    const std::string prm = "main.bin " + std::to_string(mainImage.size()) + "\r\ncore.bin " +
+    // The number only tells the kinds apart (Main above 262144): a small Main image still
+    // gets a Main number.
+    const size_t mainNumber = mainImage.size() > 262144 ? mainImage.size() : 262145;
+    const std::string prm = "main.bin " + std::to_string(mainNumber) + "\r\ncore.bin " +
                             std::to_string(coreImage.size()) + "\r\n";
     const struct {
         std::string name;
