@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Whole-program figures of the Linux updater against simulated drives (Release build):
+#   a. parallel update: eight drives with a per-command delay updated at once (/s /all)
+#      against one drive alone; elapsed times, their ratio (goal <= 1.2) and the process's
+#      user + system processor time;
+#   b. peak resident memory of a whole update run of a 4 MiB updater into eight drives
+#      (goal < 16 MiB);
+#   c. start-up: process start to the updater dialog ready on a 4 MiB updater with no
+#      drives (/s without a target ends right after the initialisation; goal < 30 ms).
+# Environment: DELAY_MS (per-command delay of the drives, default 5), RUNS (start-up
+# runs averaged, default 50). Exit status 1: a goal was missed.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+delay=${DELAY_MS:-5}
+runs=${RUNS:-50}
+build=build/bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target varnel varnel-pkg >/dev/null
+varnel=$build/src/varnel
+pkg=$build/tools/varnel-pkg
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A 4 MiB updater: MAIN code sized so that engine, package and trailer just fit.
+engine=$(stat -c %s "$varnel")
+size=$((4194304 - engine - 1024 - 41984 - 4096))
+"$pkg" sample "$work/fw" --size "$size" --revision 1.10 >/dev/null
+"$pkg" build --engine "$varnel" --prm "$work/fw/sample.prm" --out "$work/upd" \
+  --product KVS-Q42R --filter '1.0*' >/dev/null
+updater_bytes=$(stat -c %s "$work/upd")
+
+drives() {  # drives COUNT FILE
+  local letters=DEFGHIJK
+  echo "journal = ${2##*/}.journal" >"$2"
+  for ((i = 0; i < $1; i++)); do
+    printf '[drive]\nletter = %s\nvendor = "QZEN"\nproduct = "DVD-RAM KVS-Q42R"\nrevision = "1.00"\ndelay_ms = %s\n' \
+      "${letters:i:1}" "$delay" >>"$2"
+  done
+}
+
+# One /s /all run into COUNT drives; prints "elapsed_s user_s sys_s max_rss_kib".
+run() {
+  local file="$work/drives$1.txt"
+  drives "$1" "$file"
+  rm -f "$file.state" "$file.journal"
+  local status=0
+  VARNEL_SIMULATE=$file /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$work/upd" /s /all \
+    >/dev/null 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "bench_run: update into $1 drives ended with status $status" >&2
+    exit 1
+  fi
+  local updated
+  updated=$(grep -c 'revision "1.10"' "$file.state" || true)
+  if [ "$updated" -ne "$1" ]; then
+    echo "bench_run: $updated of $1 drives updated" >&2
+    exit 1
+  fi
+  cat "$work/time"
+}
+
+missed=()
+echo "machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+echo "updater: $updater_bytes bytes; drives: $delay ms per command (the 3 s wait after the diagnostic included)"
+
+read -r one_e one_u one_s one_m < <(run 1)
+read -r eight_e eight_u eight_s eight_m < <(run 8)
+ratio=$(awk -v a="$eight_e" -v b="$one_e" 'BEGIN { printf "%.2f", a / b }')
+printf 'parallel update:  1 drive %6.2f s   8 drives %6.2f s   ratio %s (goal <= 1.2)\n' \
+  "$one_e" "$eight_e" "$ratio"
+printf '  processor time: 1 drive %.2f s user + %.2f s system; 8 drives %.2f s user + %.2f s system\n' \
+  "$one_u" "$one_s" "$eight_u" "$eight_s"
+# Commands before the first chunk go one after the other on the user-interface thread: the
+# target search, each download object's own enumeration of every drive, the disc check.
+serial=$(awk '/\| 3B 0[25] 00 /{ exit } END { print NR - 1 }' "$work/drives8.txt.journal")
+printf '  before the downloads: %s commands one after the other (%s s at %s ms)\n' "$serial" \
+  "$(awk -v n="$serial" -v d="$delay" 'BEGIN { printf "%.2f", n * d / 1000 }')" "$delay"
+awk -v r="$ratio" 'BEGIN { exit !(r <= 1.2) }' || missed+=("parallel ratio $ratio")
+
+rss_mib=$(awk -v k="$eight_m" 'BEGIN { printf "%.1f", k / 1024 }')
+printf 'peak memory:      %s MiB (%s KiB) for 8 drives, %s KiB for 1 (goal < 16 MiB)\n' \
+  "$rss_mib" "$eight_m" "$one_m"
+[ "$eight_m" -lt 16384 ] || missed+=("peak memory $rss_mib MiB")
+
+# Start-up: no drives at all; the run ends once the dialog is initialised.
+: >"$work/none.txt"
+VARNEL_SIMULATE=$work/none.txt "$work/upd" /s >/dev/null 2>&1 || true  # warm the cache
+start=$(date +%s%N)
+for ((i = 0; i < runs; i++)); do
+  VARNEL_SIMULATE=$work/none.txt "$work/upd" /s >/dev/null 2>&1 || true
+done
+end=$(date +%s%N)
+startup_ms=$(awk -v d=$((end - start)) -v n="$runs" 'BEGIN { printf "%.1f", d / n / 1e6 }')
+printf 'start-up:         %s ms per run, mean of %s (goal < 30 ms)\n' "$startup_ms" "$runs"
+awk -v t="$startup_ms" 'BEGIN { exit !(t < 30) }' || missed+=("start-up $startup_ms ms")
+
+if ((${#missed[@]})); then
+  printf 'bench_run: goal missed: %s\n' "${missed[@]}"
+  exit 1
+fi
