@@ -14,7 +14,9 @@
 #define VARNEL_FUZZ_TARGETS(X)       \
     X(package_reader, PackageReader) \
     X(parameter_file, ParameterFile) \
-    X(command_line, CommandLine)
+    X(command_line, CommandLine)     \
+    X(drive_list, DriveList)         \
+    X(download, Download)
 
 namespace fuzz {
 
