@@ -18,3 +18,6 @@ cmake --build build/win64 -j"$jobs"
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
 ctest --test-dir build/win64 --output-on-failure -j"$jobs"
+
+echo "== Hardening: sanitizers and fuzzing"
+bash scripts/hardening.sh
