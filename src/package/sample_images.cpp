@@ -19,17 +19,18 @@ void Put(std::vector<uint8_t>& image, size_t at, const std::string& text, size_t
 
 }  // namespace
 
-std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& spec) {
-    const uint32_t codeSize = spec.codeSize ? spec.codeSize : (spec.main ? 300 * 1024 : 40 * 1024);
+std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& wanted) {
+    const uint32_t codeSize =
+        wanted.codeSize ? wanted.codeSize : (wanted.main ? 300 * 1024 : 40 * 1024);
     std::vector<uint8_t> image(kHeader + codeSize, 0);
-    Put(image, 16, spec.model, 8);
-    Put(image, 24, spec.main ? "MAIN" : "CORE", 4);
-    if (spec.main)
-        Put(image, 40, spec.revision, 4);
+    Put(image, 16, wanted.model, 8);
+    Put(image, 24, wanted.main ? "MAIN" : "CORE", 4);
+    if (wanted.main)
+        Put(image, 40, wanted.revision, 4);
     WriteBE32(image.data() + 68, codeSize);
 
     // Code: pseudo-random bytes with zero runs of assorted lengths, like real firmware.
-    uint32_t x = spec.seed * 2654435761u + 12345u;
+    uint32_t x = wanted.seed * 2654435761u + 12345u;
     size_t k = kHeader;
     while (k < image.size()) {
         x = x * 1664525u + 1013904223u;
@@ -41,14 +42,14 @@ std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& spec) {
             image[k++] = static_cast<uint8_t>(r | 1);
         }
     }
-    if (spec.main && image.size() >= 1280) {
+    if (wanted.main && image.size() >= 1280) {
         std::memset(image.data() + 1248, 0, 32);
         Put(image, 1248, "ARMS", 4);
-        if (spec.minor.size() == 2) {
+        if (wanted.minor.size() == 2) {
             image[1268] = 1;
-            Put(image, 1269, spec.minor, 2);
+            Put(image, 1269, wanted.minor, 2);
         }
-        image[1279] = spec.customer;
+        image[1279] = wanted.customer;
     }
 
     uint32_t sum = 0;

@@ -17,7 +17,7 @@ struct SampleImageSpec {
 
 // A program image with header fields, an info block ("ARMS" tag) for MAIN images,
 // code bytes with zero runs, and a word sum of 0xFFFF.
-std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& spec);
+std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& wanted);
 
 // Writes main.bin, core.bin and sample.prm (CR LF lines) into dir. False on a write error.
 bool WriteSampleSet(const std::string& dir, const SampleImageSpec& mainSpec,

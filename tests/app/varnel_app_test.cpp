@@ -132,9 +132,9 @@ TEST_F(Startup, PackageOfAnotherUpdater) {
     // A bare engine, started with --package= naming an updater made with another engine.
     const std::string engine = dir.File("varnel");
     testsupport::WriteAll(engine, std::vector<uint8_t>(4096, 0x4D));
-    UpdaterSpec spec;
-    spec.fileName = "Q42R1.05.exe";
-    const std::string updater = BuildUpdater(dir.path(), spec);
+    UpdaterSpec wanted;
+    wanted.fileName = "Q42R1.05.exe";
+    const std::string updater = BuildUpdater(dir.path(), wanted);
     EXPECT_EQ(kExitUnattended, Run(engine, {"--package=" + updater, "/lw", "/dl=E"},
                                    Drive('D', "1.00") + Drive('E', "1.01")));
     EXPECT_EQ(nullptr, windows.Find(IDD_MAINTE));
@@ -211,10 +211,10 @@ TEST_F(Startup, CustomerRules) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.customer) + " " + std::to_string(c.args.size()));
-        UpdaterSpec spec;
-        spec.customer = c.customer;
-        spec.onlyNewer = true;  // no all-drives entry unless a rule asks for it
-        const std::string exe = BuildUpdater(dir.path(), spec);
+        UpdaterSpec wanted;
+        wanted.customer = c.customer;
+        wanted.onlyNewer = true;  // no all-drives entry unless a rule asks for it
+        const std::string exe = BuildUpdater(dir.path(), wanted);
         const size_t sleepsBefore = services.Sleeps().size();
         EXPECT_EQ(c.exitCode, Run(exe, c.args, c.drives));
         CHeadlessWindow* w = windows.Find(IDD_VARNEL);

@@ -175,7 +175,7 @@ std::vector<std::string> CommandsOfD(const SimulatedDrives& sim) {
 TEST(FaultRuns, EveryCommandOfTheSequenceFails) {
     const auto body = Body();
     struct Kind {
-        const char* spec;
+        const char* wanted;
         std::string text;  // error text when the failure is reported
     } kinds[] = {
         {"check 3 0C 00", SenseText(3, 0x0C, 0)},
@@ -206,7 +206,7 @@ TEST(FaultRuns, EveryCommandOfTheSequenceFails) {
     };
     for (const Case& c : cases) {
         for (size_t k = 0; k < 3; ++k) {
-            const std::string fault = std::string(c.command) + " " + kinds[k].spec;
+            const std::string fault = std::string(c.command) + " " + kinds[k].wanted;
             SCOPED_TRACE(fault);
             SimulatedDrives sim(Drives("fault = " + fault + "\n"));
             auto execs = MakeExecuters(body);

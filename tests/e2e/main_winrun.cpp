@@ -542,29 +542,29 @@ bool Near(HWND dlg, int du, int px, bool vertical) {
 }
 
 int CheckDialogs(HMODULE module, int* failures) {
-    for (const DialogSpec& spec : DialogSpecs()) {
-        HWND dlg = CreateDialogParamA(module, MAKEINTRESOURCEA(spec.id), nullptr, QuietDialog, 0);
+    for (const DialogSpec& wanted : DialogSpecs()) {
+        HWND dlg = CreateDialogParamA(module, MAKEINTRESOURCEA(wanted.id), nullptr, QuietDialog, 0);
         if (dlg == nullptr) {
-            Fail("dialog " + std::to_string(spec.id) + " cannot be created");
+            Fail("dialog " + std::to_string(wanted.id) + " cannot be created");
             ++*failures;
             continue;
         }
         char title[256] = {};
         GetWindowTextA(dlg, title, sizeof title);
-        if (spec.title != std::string(title)) {
-            Fail("dialog " + std::to_string(spec.id) + " title \"" + title + "\"");
+        if (wanted.title != std::string(title)) {
+            Fail("dialog " + std::to_string(wanted.id) + " title \"" + title + "\"");
             ++*failures;
         }
         RECT client;
         GetClientRect(dlg, &client);
-        if (spec.w > 0 &&
-            (!Near(dlg, spec.w, client.right, false) || !Near(dlg, spec.h, client.bottom, true))) {
-            Fail("dialog " + std::to_string(spec.id) + " size");
+        if (wanted.w > 0 && (!Near(dlg, wanted.w, client.right, false) ||
+                             !Near(dlg, wanted.h, client.bottom, true))) {
+            Fail("dialog " + std::to_string(wanted.id) + " size");
             ++*failures;
         }
-        for (const ControlSpec& c : spec.controls) {
+        for (const ControlSpec& c : wanted.controls) {
             const std::string what =
-                "dialog " + std::to_string(spec.id) + " control " + std::to_string(c.id);
+                "dialog " + std::to_string(wanted.id) + " control " + std::to_string(c.id);
             HWND control = GetDlgItem(dlg, c.id);
             if (control == nullptr) {
                 Fail(what + " missing");

@@ -9,11 +9,11 @@
 
 namespace testsupport {
 
-std::string BuildUpdater(const std::string& dir, const UpdaterSpec& spec) {
+std::string BuildUpdater(const std::string& dir, const UpdaterSpec& wanted) {
     SampleImageSpec mainSpec;
-    mainSpec.revision = spec.revision;
-    mainSpec.minor = spec.minor;
-    mainSpec.codeSize = spec.mainCodeSize;
+    mainSpec.revision = wanted.revision;
+    mainSpec.minor = wanted.minor;
+    mainSpec.codeSize = wanted.mainCodeSize;
     SampleImageSpec coreSpec;
     coreSpec.main = false;
     std::string error;
@@ -27,14 +27,14 @@ std::string BuildUpdater(const std::string& dir, const UpdaterSpec& spec) {
     if (const uint8_t r = data.LoadParameterFile(prm)) {
         throw std::runtime_error("LoadParameterFile " + std::to_string(r));
     }
-    if (spec.breakImage)
+    if (wanted.breakImage)
         data.m_pFirmware[kImageHeaderSize + 100] ^= 0x5A;
-    data.SetTargetProduct(spec.product);
-    data.SetRevisionFilter(spec.filter);
-    data.m_bOnlyNewer = spec.onlyNewer;
-    data.m_bHideCopyright = spec.hideCopyright;
-    data.m_strCustomer = spec.customer;
-    const std::string path = dir + kPathSeparator + spec.fileName;
+    data.SetTargetProduct(wanted.product);
+    data.SetRevisionFilter(wanted.filter);
+    data.m_bOnlyNewer = wanted.onlyNewer;
+    data.m_bHideCopyright = wanted.hideCopyright;
+    data.m_strCustomer = wanted.customer;
+    const std::string path = dir + kPathSeparator + wanted.fileName;
     if (const uint8_t r = data.WritePackage(path)) {
         throw std::runtime_error("WritePackage " + std::to_string(r));
     }

@@ -20,6 +20,6 @@ struct UpdaterSpec {
 };
 
 // Writes the updater into dir and returns its path; throws on failure.
-std::string BuildUpdater(const std::string& dir, const UpdaterSpec& spec);
+std::string BuildUpdater(const std::string& dir, const UpdaterSpec& wanted);
 
 }  // namespace testsupport

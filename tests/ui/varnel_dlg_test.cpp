@@ -51,13 +51,13 @@ protected:
     void SetUp() override { services.windowsFolder = dir.path(); }
 
     // Drives first: every drive control made afterwards talks to them.
-    void Setup(const std::string& drives, const UpdaterSpec& spec = UpdaterSpec()) {
+    void Setup(const std::string& drives, const UpdaterSpec& wanted = UpdaterSpec()) {
         dlg.reset();
         data.reset();
         sim.reset();
         windows.windows.clear();
         sim = std::make_unique<SimulatedDrives>(drives);
-        path = BuildUpdater(dir.path(), spec);
+        path = BuildUpdater(dir.path(), wanted);
         data = std::make_unique<CUpdateData>();
         data->ReadPackage(path);
         dlg = std::make_unique<CVarnelDlg>(services);
@@ -203,16 +203,16 @@ TEST_F(UpdaterDialog, AllDrivesEntryByTargetCountAndOnlyNewer) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        UpdaterSpec spec;
-        spec.onlyNewer = c.onlyNewer;
+        UpdaterSpec wanted;
+        wanted.onlyNewer = c.onlyNewer;
         if (c.minorShown) {
-            spec.minor = "AB";
-            spec.fileName = "upd_1.05-AB.exe";
+            wanted.minor = "AB";
+            wanted.fileName = "upd_1.05-AB.exe";
         }
         std::string drives = Drive('D', "1.00");
         if (c.drives == 2)
             drives += Drive('E', "1.01");
-        Setup(drives, spec);
+        Setup(drives, wanted);
         dlg->m_bAllDrives = c.allSwitch;
         Run();
         std::vector<std::string> expected{Label('D', "1.00")};
@@ -252,9 +252,9 @@ TEST_F(UpdaterDialog, DriveLetterPreselectsOrMarksInvalid) {
 }
 
 TEST_F(UpdaterDialog, OnlyNewerDisablesCurrentDriveAndSelectionReenables) {
-    UpdaterSpec spec;
-    spec.onlyNewer = true;
-    Setup(Drive('D', "1.05") + Drive('E', "1.00"), spec);
+    UpdaterSpec wanted;
+    wanted.onlyNewer = true;
+    Setup(Drive('D', "1.05") + Drive('E', "1.00"), wanted);
     Run({
         [](CHeadlessWindow& win) {
             EXPECT_FALSE(win.Control(IDC_UPDATE).enabled);
@@ -271,9 +271,9 @@ TEST_F(UpdaterDialog, OnlyNewerDisablesCurrentDriveAndSelectionReenables) {
 }
 
 TEST_F(UpdaterDialog, EveryDriveCurrentWithOnlyNewerIsSkipped) {
-    UpdaterSpec spec;
-    spec.onlyNewer = true;
-    Setup(Drive('D', "1.05") + Drive('E', "1.07"), spec);
+    UpdaterSpec wanted;
+    wanted.onlyNewer = true;
+    Setup(Drive('D', "1.05") + Drive('E', "1.07"), wanted);
     dlg->m_bAllDrives = true;
     Run({[](CHeadlessWindow& win) {
         ASSERT_TRUE(win.Control(IDC_UPDATE).enabled);
@@ -334,13 +334,13 @@ TEST_F(UpdaterDialog, TwoDrivesDownloadInParallel) {
 
 TEST_F(UpdaterDialog, ProgressOfEveryDriveOfTheRun) {
     // D succeeds, E fails at its third chunk, F is current and skipped ("only newer").
-    UpdaterSpec spec;
-    spec.onlyNewer = true;
+    UpdaterSpec wanted;
+    wanted.onlyNewer = true;
     const std::string slow = "delay_ms = 10\n";
     Setup(Drive('D', "1.00", slow) +
               Drive('E', "1.01", slow + "fault = WRITE_BUFFER 3 check 4 44 00\n") +
               Drive('F', "1.05", slow),
-          spec);
+          wanted);
     dlg->m_bAllDrives = true;
     Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});
     EXPECT_EQ(kExitPending, result);
@@ -475,9 +475,9 @@ TEST_F(UpdaterDialog, NoTarget) {
         {"", false, kExitPending}, {"", true, kExitPending}, {"HPDTOCPE", true, kExitNoTargetCpe}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.customer) + (c.silent ? " silent" : ""));
-        UpdaterSpec spec;
-        spec.customer = c.customer;
-        Setup(Drive('D', "2.00"), spec);  // outside the filter 1.0*
+        UpdaterSpec wanted;
+        wanted.customer = c.customer;
+        Setup(Drive('D', "2.00"), wanted);  // outside the filter 1.0*
         dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = c.silent;
         Run({[](CHeadlessWindow& win) {
             EXPECT_EQ("Can't find the target drive.", win.Text(IDC_INSTRUCTION));
@@ -494,9 +494,9 @@ TEST_F(UpdaterDialog, NoTarget) {
 TEST_F(UpdaterDialog, DellNoticeShownOnceAfterFirstDisplay) {
     for (bool autoStart : {false, true}) {
         SCOPED_TRACE(autoStart ? "au" : "no switch");
-        UpdaterSpec spec;
-        spec.customer = "DELL";
-        Setup(Drive('D', "1.05"), spec);
+        UpdaterSpec wanted;
+        wanted.customer = "DELL";
+        Setup(Drive('D', "1.05"), wanted);
         dlg->m_bAutoStart = autoStart;
         Run();
         CHeadlessWindow* notice = windows.Find(IDD_MESSAGE);
@@ -545,9 +545,9 @@ TEST_F(UpdaterDialog, RestartOutcomes) {
 TEST_F(UpdaterDialog, BrokenPackageTouchesNoDrive) {
     for (bool silent : {false, true}) {
         SCOPED_TRACE(silent ? "silent" : "shown");
-        UpdaterSpec spec;
-        spec.breakImage = true;
-        Setup(Drive('D', "1.00"), spec);
+        UpdaterSpec wanted;
+        wanted.breakImage = true;
+        Setup(Drive('D', "1.00"), wanted);
         ASSERT_TRUE(data->IsPackageBroken());
         dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = silent;
         Run({[](CHeadlessWindow& win) {
@@ -565,9 +565,9 @@ TEST_F(UpdaterDialog, BrokenPackageTouchesNoDrive) {
 }
 
 TEST_F(UpdaterDialog, SilentRunWhoseStartCannotRunEnds) {
-    UpdaterSpec spec;
-    spec.onlyNewer = true;
-    Setup(Drive('D', "1.05"), spec);
+    UpdaterSpec wanted;
+    wanted.onlyNewer = true;
+    Setup(Drive('D', "1.05"), wanted);
     dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
     Run();
     EXPECT_FALSE(w->stuckHidden);
@@ -576,9 +576,9 @@ TEST_F(UpdaterDialog, SilentRunWhoseStartCannotRunEnds) {
 
 TEST_F(UpdaterDialog, AboutBoxFollowsHideCopyright) {
     for (bool hide : {false, true}) {
-        UpdaterSpec spec;
-        spec.hideCopyright = hide;
-        Setup(Drive('D', "1.00"), spec);
+        UpdaterSpec wanted;
+        wanted.hideCopyright = hide;
+        Setup(Drive('D', "1.00"), wanted);
         Run({[](CHeadlessWindow& win) { win.SysCommand(IDM_ABOUTBOX | 0x3); }});
         CHeadlessWindow* about = windows.Find(IDD_ABOUT);
         ASSERT_NE(nullptr, about);
@@ -588,9 +588,9 @@ TEST_F(UpdaterDialog, AboutBoxFollowsHideCopyright) {
 }
 
 TEST_F(UpdaterDialog, QuickBlazeTitleAndIcon) {
-    UpdaterSpec spec;
-    spec.customer = "HPBPC";
-    Setup(Drive('D', "1.00"), spec);
+    UpdaterSpec wanted;
+    wanted.customer = "HPBPC";
+    Setup(Drive('D', "1.00"), wanted);
     Run();
     EXPECT_EQ("QUICKBLAZE 1.00", w->title);
     EXPECT_EQ(IDI_QUICKBLAZE, w->bigIcon);
@@ -656,9 +656,9 @@ TEST_F(UpdaterDialog, UnattendedLogCases) {
 }
 
 TEST_F(UpdaterDialog, UnattendedBrokenPackageLogsWithoutDownload) {
-    UpdaterSpec spec;
-    spec.breakImage = true;
-    Setup(Drive('D', "1.00"), spec);
+    UpdaterSpec wanted;
+    wanted.breakImage = true;
+    Setup(Drive('D', "1.00"), wanted);
     dlg->m_bUnattended = true;
     Run();
     EXPECT_EQ(kExitUnattended, result);
