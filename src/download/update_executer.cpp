@@ -13,8 +13,13 @@ constexpr unsigned kFinishWaitMs = 3000;
 constexpr int kUnitReadyAttempts = 3;
 constexpr CommandStatus kSequenceError = 0x2C00;
 
+constexpr uint8_t kTestUnitReady = 0x00;
+constexpr uint8_t kInquiry = 0x12;
+constexpr uint8_t kStartStopUnit = 0x1B;
+constexpr uint8_t kSendDiagnostic = 0x1D;
 constexpr uint8_t kWriteBuffer = 0x3B;
 constexpr uint8_t kReadBuffer = 0x3C;
+constexpr uint8_t kIdentityLength = 36;
 
 // Models whose setting block is cleared for the download and restored afterwards.
 const char* const kSpecialModels[] = {
@@ -33,16 +38,31 @@ std::string Hex32(uint32_t v) {
     return buf;
 }
 
+std::string TrimRight(std::string s) {
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+// " (Status = 08 BUSY)"
+std::string StatusText(uint8_t status) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", status);
+    const std::string name = ScsiStatusName(status);
+    return std::string(" (Status = ") + hex + (name.empty() ? "" : " " + name) + ")";
+}
+
+// "QZEN DVD-RAM KVS-Q42R": vendor and product as a person reads them.
+std::string Identity(const std::string& vendor, const std::string& product) {
+    return TrimRight(vendor) + " " + TrimRight(product);
+}
+
 }  // namespace
 
-CUpdateExecuter::CUpdateExecuter() {
-    m_drive.EnumerateDrives(true);
-}
+CUpdateExecuter::CUpdateExecuter() = default;
 
 CUpdateExecuter::CUpdateExecuter(std::unique_ptr<IScsiTransport> transport)
-    : m_drive(std::move(transport)) {
-    m_drive.EnumerateDrives(true);
-}
+    : m_drive(std::move(transport)) {}
 
 CUpdateExecuter::~CUpdateExecuter() = default;
 
@@ -51,14 +71,28 @@ void CUpdateExecuter::SetImage(const uint8_t* image, uint32_t length) {
     m_nImageLength = length;
 }
 
-void CUpdateExecuter::SelectDrive(unsigned index) {
-    m_drive.SelectDrive(index);
-    m_strModel = m_drive.GetProduct(index);
+bool CUpdateExecuter::SelectDrive(const DriveInfo& drive) {
+    m_target = drive;
+    m_strModel = drive.product;
+    m_bDriveChosen = true;
+    return m_drive.AttachDrive(drive);
+}
+
+bool CUpdateExecuter::SelectDrive(unsigned index) {
+    m_drive.EnumerateDrives(true);
+    if ((index & 0xFF) < m_drive.GetDriveCount())
+        return SelectDrive(m_drive.GetDriveInfo(index));
+    m_target = DriveInfo();
+    m_strModel.clear();
+    m_bDriveChosen = false;
+    m_drive.AttachDrive(DriveInfo());
+    return false;
 }
 
 bool CUpdateExecuter::IsUnitReady() {
     for (int attempt = 0; attempt < kUnitReadyAttempts; ++attempt) {
-        if (m_drive.SendCommand6(0x00, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone) == kStatusGood) {
+        if (m_drive.SendCommand6(kTestUnitReady, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone) ==
+            kStatusGood) {
             return true;
         }
     }
@@ -66,7 +100,8 @@ bool CUpdateExecuter::IsUnitReady() {
 }
 
 bool CUpdateExecuter::EjectDisc() {
-    return m_drive.SendCommand6(0x1B, 0, 0, 0, 0x02, 0, nullptr, 0, DirectionNone) == kStatusGood;
+    return m_drive.SendCommand6(kStartStopUnit, 0, 0, 0, 0x02, 0, nullptr, 0, DirectionNone) ==
+           kStatusGood;
 }
 
 // The code sizes of the image headers must walk the body exactly; otherwise the walk would
@@ -97,6 +132,11 @@ void CUpdateExecuter::Download() {
     const std::string walkError = CheckImageWalk();
     if (!walkError.empty()) {
         m_strError = walkError;
+        SetResult(ResultFailed);
+        return;
+    }
+
+    if (!CheckDriveIdentity()) {
         SetResult(ResultFailed);
         return;
     }
@@ -138,6 +178,41 @@ void CUpdateExecuter::Download() {
     SetResult(Finish() == kStatusGood ? ResultSucceeded : ResultFailed);
 }
 
+// The drive at the address must still be the drive the search saw: same vendor, same product
+// (the revision may have changed with an earlier download). Sets the error text otherwise.
+bool CUpdateExecuter::CheckDriveIdentity() {
+    if (!m_bDriveChosen) {
+        m_strError = " (No drive selected; nothing was written)";
+        return false;
+    }
+    const std::string where = "Drive " + AddressText(m_target.address);
+    uint8_t inquiry[kIdentityLength] = {};
+    if (m_drive.SendCommand6(kInquiry, 0, 0, 0, kIdentityLength, 0, inquiry, kIdentityLength,
+                             DirectionIn) != kStatusGood) {
+        const CommandCategory category = m_drive.GetLastResult().category;
+        if (category == CommandCategory::TransportFailure) {
+            m_strError = " (" + where + " cannot be reached; nothing was written)";
+            return false;
+        }
+        const std::string words = " (" + where + " does not answer; nothing was written)";
+        if (category == CommandCategory::CheckCondition) {
+            ComposeErrorText();
+            m_strError = words + m_strError;
+        } else {
+            m_strError = words + StatusText(m_drive.GetLastResult().scsiStatus);
+        }
+        return false;
+    }
+    const std::string vendor = InquiryField(inquiry + 8, 8);
+    const std::string product = InquiryField(inquiry + 16, 16);
+    if (vendor != m_target.vendor || product != m_target.product) {
+        m_strError = " (" + where + " is now " + Identity(vendor, product) + ", not " +
+                     Identity(m_target.vendor, m_target.product) + "; nothing was written)";
+        return false;
+    }
+    return true;
+}
+
 void CUpdateExecuter::PrepareSpecialModel() {
     // Model key: the last nine characters with the second one replaced by 'X'. A name shorter
     // than two characters has no second character and is never a listed model.
@@ -176,8 +251,8 @@ CommandStatus CUpdateExecuter::WriteSettingBlock(uint8_t* block) {
 
 CommandStatus CUpdateExecuter::Finish() {
     uint8_t parameters[8] = {0x23, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00};
-    const CommandStatus status =
-        m_drive.SendCommand6(0x1D, 0x01, 0x00, 0x00, 0x06, 0x00, parameters, 8, DirectionOut);
+    const CommandStatus status = m_drive.SendCommand6(kSendDiagnostic, 0x01, 0x00, 0x00, 0x06, 0x00,
+                                                      parameters, 8, DirectionOut);
     if (status != kStatusGood) {
         ComposeErrorText();
         return status;
@@ -194,7 +269,7 @@ CommandStatus CUpdateExecuter::Finish() {
 void CUpdateExecuter::RestoreSpecialModel() {
     if (!m_bSpecialModel)
         return;
-    m_drive.SendCommand6(0x00, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone);
+    m_drive.SendCommand6(kTestUnitReady, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone);
     uint8_t block[8] = {};
     if (ReadSettingBlock(block) == kStatusGood) {
         block[1] |= 0x40;
@@ -212,5 +287,9 @@ void CUpdateExecuter::ComposeErrorText() {
         text += byte;
     }
     text += ")";
+    // A drive that refused without sense data: its status says why.
+    const TransportResult& last = m_drive.GetLastResult();
+    if (last.category == CommandCategory::NotExecuted)
+        text += StatusText(last.scsiStatus);
     m_strError = text;
 }

@@ -16,6 +16,10 @@ enum DownloadResult : uint8_t {
     ResultPending = 255,
 };
 
+// The drive is the one the target search found (SelectDrive with its DriveInfo): the object
+// opens exactly that drive, without an enumeration of its own, and before the download writes
+// anything it asks the drive again who it is. A drive that does not answer, or answers with
+// another vendor or product, is not written (result 11, the error text says why).
 class CUpdateExecuter {
 public:
     CUpdateExecuter();
@@ -26,7 +30,11 @@ public:
     CUpdateExecuter& operator=(const CUpdateExecuter&) = delete;
 
     void SetImage(const uint8_t* image, uint32_t length);
-    void SelectDrive(unsigned index);
+    // The drive a search found; false when its device cannot be opened.
+    bool SelectDrive(const DriveInfo& drive);
+    // By its index in an enumeration of this object's own drive control (tools and tests that
+    // have no search); an index of no drive leaves the object without a drive.
+    bool SelectDrive(unsigned index);
     bool IsUnitReady();
     bool EjectDisc();
     void Download();
@@ -42,6 +50,8 @@ public:
     uint32_t GetBytesTotal() const { return m_nImageLength; }
 
     const std::string& GetModelName() const { return m_strModel; }
+    // The drive this object writes to, as the search saw it.
+    const DriveInfo& GetDrive() const { return m_target; }
     CDriveControl& Drive() { return m_drive; }
 
     // Replaces the 3 s wait after the diagnostic (tests).
@@ -52,6 +62,7 @@ private:
     CommandStatus Finish();
     void RestoreSpecialModel();
     void ComposeErrorText();
+    bool CheckDriveIdentity();
     std::string CheckImageWalk() const;
     CommandStatus ReadSettingBlock(uint8_t* block);
     CommandStatus WriteSettingBlock(uint8_t* block);
@@ -60,6 +71,8 @@ private:
     std::atomic<uint8_t> m_byResult{ResultPending};
     CDriveControl m_drive;
     std::string m_strModel;
+    DriveInfo m_target;
+    bool m_bDriveChosen = false;
     const uint8_t* m_pImage = nullptr;
     uint32_t m_nImageLength = 0;
     bool m_bSpecialModel = false;

@@ -1,9 +1,11 @@
 #include "drive/drive_control.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "drive/concurrent.h"
 #include "drive/simulator.h"
 
 namespace {
@@ -12,15 +14,33 @@ std::mutex g_factoryMutex;
 TransportFactory g_factory;
 
 constexpr uint8_t kInquiry = 0x12;
+constexpr uint8_t kTestUnitReady = 0x00;
+constexpr uint8_t kStartStopUnit = 0x1B;
 constexpr uint8_t kInquiryLength = 36;
 constexpr int kProbeAttempts = 4;
 
-// Copies a fixed INQUIRY field up to its first NUL; trailing blanks stay.
-std::string FieldString(const uint8_t* field, size_t width) {
-    std::string s;
-    for (size_t i = 0; i < width && field[i] != 0; ++i)
-        s.push_back(static_cast<char>(field[i]));
-    return s;
+constexpr uint8_t kStatusCheckCondition = 0x02;
+constexpr uint8_t kStatusCommandTerminated = 0x22;
+constexpr uint8_t kSenseKeyUnitAttention = 0x06;
+
+uint32_t TimeoutOf(uint8_t opcode) {
+    return opcode == kInquiry || opcode == kTestUnitReady || opcode == kStartStopUnit
+               ? kShortTimeoutSeconds
+               : kLongTimeoutSeconds;
+}
+
+// Descriptor-format sense (72h/73h) rewritten as fixed format (70h/71h).
+void NormaliseSense(uint8_t* sense) {
+    const uint8_t code = sense[0] & 0x7F;
+    if (code != 0x72 && code != 0x73)
+        return;
+    const uint8_t key = sense[1] & 0x0F, asc = sense[2], ascq = sense[3];
+    std::memset(sense, 0, kSenseLength);
+    sense[0] = code == 0x72 ? 0x70 : 0x71;
+    sense[2] = key;
+    sense[7] = 10;
+    sense[12] = asc;
+    sense[13] = ascq;
 }
 
 std::unique_ptr<IScsiTransport> CreateDefaultTransport() {
@@ -37,12 +57,86 @@ std::unique_ptr<IScsiTransport> CreateDefaultTransport() {
 
 }  // namespace
 
-CommandStatus StatusFromScsi(bool delivered, uint8_t scsiStatus, const uint8_t* sense) {
-    if (!delivered)
-        return kStatusTransportFailure;
-    if (scsiStatus == 0)
-        return kStatusGood;
-    return static_cast<CommandStatus>(sense[12] << 8 | sense[13]);
+TransportResult ScsiResult(uint8_t scsiStatus, uint8_t* sense, size_t senseValid) {
+    TransportResult r;
+    r.scsiStatus = scsiStatus;
+    if (scsiStatus == 0) {
+        r.category = CommandCategory::Good;
+        return r;
+    }
+    const uint8_t code = sense[0] & 0x7F;
+    const bool fixed = (code == 0x70 || code == 0x71) && senseValid >= 14;
+    const bool descriptor = (code == 0x72 || code == 0x73) && senseValid >= 4;
+    const bool withSense = fixed || descriptor;
+    if (descriptor)
+        NormaliseSense(sense);
+    const bool check =
+        scsiStatus == kStatusCheckCondition || scsiStatus == kStatusCommandTerminated;
+    r.category =
+        check && withSense ? CommandCategory::CheckCondition : CommandCategory::NotExecuted;
+    return r;
+}
+
+TransportResult TransportFailed(uint32_t osError) {
+    TransportResult r;
+    r.category = CommandCategory::TransportFailure;
+    r.osError = osError;
+    return r;
+}
+
+CommandStatus StatusOf(const TransportResult& result, const uint8_t* sense) {
+    switch (result.category) {
+        case CommandCategory::Good:
+            return kStatusGood;
+        case CommandCategory::TransportFailure:
+            return kStatusTransportFailure;
+        case CommandCategory::CheckCondition: {
+            const auto code = static_cast<CommandStatus>(sense[12] << 8 | sense[13]);
+            return code != 0 ? code : kStatusNotCompleted;
+        }
+        case CommandCategory::NotExecuted:
+            break;
+    }
+    return kStatusNotCompleted;
+}
+
+std::string InquiryField(const uint8_t* field, size_t width) {
+    std::string s;
+    for (size_t i = 0; i < width && field[i] != 0; ++i)
+        s.push_back(static_cast<char>(field[i]));
+    return s;
+}
+
+std::string ScsiStatusName(uint8_t status) {
+    switch (status) {
+        case 0x00:
+            return "GOOD";
+        case 0x02:
+            return "CHECK CONDITION";
+        case 0x04:
+            return "CONDITION MET";
+        case 0x08:
+            return "BUSY";
+        case 0x18:
+            return "RESERVATION CONFLICT";
+        case 0x22:
+            return "COMMAND TERMINATED";
+        case 0x28:
+            return "TASK SET FULL";
+        case 0x30:
+            return "ACA ACTIVE";
+        case 0x40:
+            return "TASK ABORTED";
+        default:
+            return std::string();
+    }
+}
+
+std::string AddressText(const DriveAddress& address) {
+    if (address.letter != '-')
+        return std::string(1, address.letter) + ":";
+    return "[" + std::to_string(address.hostAdapter) + "." + std::to_string(address.target) + "." +
+           std::to_string(address.lun) + "]";
 }
 
 void SetTransportFactory(TransportFactory factory) {
@@ -68,9 +162,18 @@ CDriveControl::~CDriveControl() {
 
 CommandStatus CDriveControl::Execute(ScsiCommand& cmd) {
     if (m_transport != TransportAspi && m_transport != TransportPassThrough) {
+        m_lastResult = TransportFailed(0);
         return kStatusTransportFailure;
     }
-    return m_pTransport->Execute(cmd);
+    cmd.timeoutSeconds = TimeoutOf(cmd.cdb[0]);
+    for (int repeat = 0;; ++repeat) {
+        m_lastResult = m_pTransport->Execute(cmd);
+        const bool unitAttention = m_lastResult.category == CommandCategory::CheckCondition &&
+                                   (m_pTransport->Sense()[2] & 0x0F) == kSenseKeyUnitAttention;
+        if (!unitAttention || repeat == kUnitAttentionRepeats)
+            break;
+    }
+    return StatusOf(m_lastResult, m_pTransport->Sense());
 }
 
 CommandStatus CDriveControl::SendCommand6(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3,
@@ -106,13 +209,11 @@ const uint8_t* CDriveControl::GetSenseData() const {
     return m_zeroSense;
 }
 
-bool CDriveControl::Probe(const DriveAddress& address) {
-    uint8_t inquiry[kInquiryLength];
+bool CDriveControl::Probe(uint8_t* inquiry) {
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
-        std::memset(inquiry, 0, sizeof inquiry);
+        std::memset(inquiry, 0, kInquiryLength);
         if (SendCommand6(kInquiry, 0, 0, 0, kInquiryLength, 0, inquiry, kInquiryLength,
                          DirectionIn) == kStatusGood) {
-            AddDrive(inquiry, address);
             return true;
         }
     }
@@ -122,10 +223,10 @@ bool CDriveControl::Probe(const DriveAddress& address) {
 void CDriveControl::AddDrive(const uint8_t* inquiry, const DriveAddress& address) {
     if ((inquiry[1] & 0x80) == 0)
         return;
-    DriveEntry entry;
-    entry.vendor = FieldString(inquiry + 8, 8);
-    entry.product = FieldString(inquiry + 16, 16);
-    entry.revision = FieldString(inquiry + 32, 4);
+    DriveInfo entry;
+    entry.vendor = InquiryField(inquiry + 8, 8);
+    entry.product = InquiryField(inquiry + 16, 16);
+    entry.revision = InquiryField(inquiry + 32, 4);
     entry.address = address;
     if (m_transport == TransportAspi) {
         entry.address.letter = '-';
@@ -137,16 +238,46 @@ void CDriveControl::AddDrive(const uint8_t* inquiry, const DriveAddress& address
     m_drives.push_back(std::move(entry));
 }
 
+std::unique_ptr<CDriveControl> CDriveControl::NewChannel() const {
+    std::unique_ptr<IScsiTransport> channel = m_pTransport ? m_pTransport->NewChannel() : nullptr;
+    if (!channel)
+        return nullptr;
+    return std::make_unique<CDriveControl>(std::move(channel));
+}
+
 bool CDriveControl::EnumerateDrives(bool cdromOnly) {
     m_drives.clear();
     if (m_transport != TransportAspi && m_transport != TransportPassThrough)
         return false;
     m_pTransport->Close();
-    for (const DriveAddress& address : m_pTransport->Candidates(cdromOnly)) {
-        if (!m_pTransport->Open(address))
-            continue;
-        Probe(address);
-        m_pTransport->Close();
+    const std::vector<DriveAddress> candidates = m_pTransport->Candidates(cdromOnly);
+
+    // Every address is probed on a channel of its own thread when the transport has channels
+    // (a drive that is slow to answer no longer holds up the others); the list keeps the
+    // discovery order either way.
+    std::vector<std::unique_ptr<CDriveControl>> channels;
+    const size_t workers = std::min(candidates.size(), kMaxDriveThreads);
+    for (size_t w = 0; w < workers && workers > 1; ++w) {
+        auto channel = NewChannel();
+        if (!channel) {
+            channels.clear();
+            break;
+        }
+        channels.push_back(std::move(channel));
+    }
+    std::vector<uint8_t> answers(candidates.size() * kInquiryLength);
+    std::vector<char> answered(candidates.size(), 0);
+    RunConcurrently(candidates.size(), channels.empty() ? 1 : channels.size(),
+                    [&](size_t k, size_t worker) {
+                        CDriveControl& drive = channels.empty() ? *this : *channels[worker];
+                        if (!drive.m_pTransport->Open(candidates[k]))
+                            return;
+                        answered[k] = drive.Probe(&answers[k * kInquiryLength]) ? 1 : 0;
+                        drive.m_pTransport->Close();
+                    });
+    for (size_t k = 0; k < candidates.size(); ++k) {
+        if (answered[k])
+            AddDrive(&answers[k * kInquiryLength], candidates[k]);
     }
     SelectDrive(0);
     return true;
@@ -197,6 +328,58 @@ uint8_t CDriveControl::GetLun(unsigned index) const {
 char CDriveControl::GetDriveLetter(unsigned index) const {
     index &= 0xFF;
     return index < GetDriveCount() ? m_drives[index].address.letter : '-';
+}
+
+DriveInfo CDriveControl::GetDriveInfo(unsigned index) const {
+    index &= 0xFF;
+    return index < GetDriveCount() ? m_drives[index] : DriveInfo();
+}
+
+void CDriveControl::SetCustomerCode(unsigned index, uint8_t customer) {
+    index &= 0xFF;
+    if (index >= GetDriveCount())
+        return;
+    m_drives[index].customer = customer;
+    m_drives[index].customerKnown = true;
+}
+
+bool CDriveControl::AttachDrive(const DriveInfo& drive) {
+    m_drives.clear();
+    if (m_transport != TransportAspi && m_transport != TransportPassThrough)
+        return false;
+    m_drives.push_back(drive);
+    m_pTransport->Close();
+    return m_pTransport->Open(drive.address);
+}
+
+void CDriveControl::ForEachDrive(
+    const std::vector<unsigned>& indexes,
+    const std::function<void(unsigned index, CDriveControl& drive)>& job) {
+    std::vector<unsigned> listed;
+    for (unsigned index : indexes) {
+        if ((index & 0xFF) < GetDriveCount())
+            listed.push_back(index & 0xFF);
+    }
+    std::vector<std::unique_ptr<CDriveControl>> channels;
+    for (size_t k = 0; k < listed.size() && listed.size() > 1; ++k) {
+        auto channel = NewChannel();
+        if (!channel) {
+            channels.clear();
+            break;
+        }
+        channels.push_back(std::move(channel));
+    }
+    if (channels.empty()) {
+        for (unsigned index : listed) {
+            SelectDrive(index);
+            job(index, *this);
+        }
+        return;
+    }
+    RunConcurrently(listed.size(), kMaxDriveThreads, [&](size_t k, size_t) {
+        channels[k]->AttachDrive(m_drives[listed[k]]);
+        job(listed[k], *channels[k]);
+    });
 }
 
 int CDriveControl::GetDeniedDevices() const {

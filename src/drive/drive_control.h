@@ -3,6 +3,7 @@
 // each drive come from INQUIRY.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,17 +14,49 @@ enum DriveTransport : uint8_t { TransportNone = 0, TransportAspi = 1, TransportP
 
 enum DataDirection : uint8_t { DirectionNone = 0, DirectionIn = 1, DirectionOut = 2 };
 
-// 0 good, 0xFFFF transport failure, otherwise ASC << 8 | ASCQ.
+// 0 good, 0xFFFF transport failure, otherwise ASC << 8 | ASCQ; kStatusNotCompleted when the
+// drive did not complete the command and gave no ASC/ASCQ (BUSY, RESERVATION CONFLICT, TASK
+// SET FULL, CHECK CONDITION without sense data or with ASC/ASCQ 00/00). 0xFFFE is an ASC/ASCQ
+// pair that no drive uses outside the vendor-specific range, so it stands apart from real ones.
 using CommandStatus = uint16_t;
 inline constexpr CommandStatus kStatusGood = 0;
 inline constexpr CommandStatus kStatusTransportFailure = 0xFFFF;
+inline constexpr CommandStatus kStatusNotCompleted = 0xFFFE;
 
 inline constexpr int kSenseLength = 24;
 
-// The one status rule of every transport: a request that was not delivered is a transport
-// failure; a good SCSI status is 0; any other status gives sense byte 12 << 8 | byte 13
-// (so a non-good status with both bytes zero also reads as 0).
-CommandStatus StatusFromScsi(bool delivered, uint8_t scsiStatus, const uint8_t* sense);
+// Time limits: readiness and identification commands (INQUIRY, TEST UNIT READY, START STOP
+// UNIT) give up after 30 s; the download commands may take long.
+inline constexpr uint32_t kShortTimeoutSeconds = 30;
+inline constexpr uint32_t kLongTimeoutSeconds = 1800;
+
+// How a transport saw a command end.
+enum class CommandCategory : uint8_t {
+    Good,              // good status
+    CheckCondition,    // CHECK CONDITION with sense data (fixed format, bytes 12/13 ASC/ASCQ)
+    NotExecuted,       // another non-good status, or CHECK CONDITION without sense data
+    TransportFailure,  // the request did not reach the drive or got no answer in time
+};
+
+struct TransportResult {
+    CommandCategory category = CommandCategory::TransportFailure;
+    uint8_t scsiStatus = 0;
+    // The system's error code (errno on Linux, GetLastError on Windows) when the system
+    // call failed; 0 otherwise.
+    uint32_t osError = 0;
+};
+
+// The rule of every transport for a command the drive answered: GOOD is good; CHECK
+// CONDITION (or COMMAND TERMINATED) with sense data whose response code is 70-73h is a check
+// condition; any other status is not executed. Descriptor-format sense (72h/73h) is rewritten
+// in place as fixed format so that bytes 2, 12 and 13 carry key, ASC and ASCQ everywhere.
+// sense holds at least kSenseLength bytes, senseValid of them from the drive (kSenseLength
+// when the transport cannot tell).
+TransportResult ScsiResult(uint8_t scsiStatus, uint8_t* sense, size_t senseValid);
+TransportResult TransportFailed(uint32_t osError);
+
+// The numeric status of a result (see CommandStatus); sense as the transport left it.
+CommandStatus StatusOf(const TransportResult& result, const uint8_t* sense);
 
 // Where a drive is: an ASPI-style address (letter '-') or a drive letter
 // (address 0.0.0). device is the platform's name for it ("/dev/sr0", ...).
@@ -35,6 +68,24 @@ struct DriveAddress {
     std::string device;
 };
 
+// A listed drive as an enumeration saw it: where it is and what it said it is. Handed from
+// the target search to each download, which opens exactly this drive.
+struct DriveInfo {
+    DriveAddress address;
+    std::string vendor, product, revision;  // INQUIRY fields as received
+    uint8_t customer = 0;                   // 48-byte INQUIRY byte 36, when customerKnown
+    bool customerKnown = false;
+};
+
+// "D:" for a lettered drive, "[h.t.l]" for an addressed one.
+std::string AddressText(const DriveAddress& address);
+
+// A fixed INQUIRY field up to its first NUL; trailing blanks stay.
+std::string InquiryField(const uint8_t* field, size_t width);
+
+// "BUSY", "RESERVATION CONFLICT", ... for a SCSI status byte; empty for one without a name.
+std::string ScsiStatusName(uint8_t status);
+
 // One command as it crosses into a transport.
 struct ScsiCommand {
     uint8_t cdb[12] = {};
@@ -42,6 +93,7 @@ struct ScsiCommand {
     void* buffer = nullptr;
     uint32_t length = 0;
     uint8_t direction = DirectionNone;
+    uint32_t timeoutSeconds = kLongTimeoutSeconds;
 };
 
 // A way of reaching drives. One instance per CDriveControl; used by one thread at a time.
@@ -57,13 +109,16 @@ public:
     virtual bool Open(const DriveAddress& addr) = 0;
     virtual void Close() = 0;
     // Executes one command on the open drive; leaves the sense data in Sense().
-    virtual CommandStatus Execute(const ScsiCommand& cmd) = 0;
+    virtual TransportResult Execute(const ScsiCommand& cmd) = 0;
     // At least kSenseLength bytes, valid until the next Execute.
     virtual const uint8_t* Sense() const = 0;
     // Devices skipped during Candidates() because access was denied.
     virtual int DeniedDevices() const { return 0; }
     // Why this transport cannot reach any drive (e.g. a broken simulator file); empty when fine.
     virtual std::string Problem() const { return {}; }
+    // A second, independent way to the same drives, for another thread (several drives are
+    // probed at once); null when the transport has none.
+    virtual std::unique_ptr<IScsiTransport> NewChannel() const { return nullptr; }
 };
 
 using TransportFactory = std::function<std::unique_ptr<IScsiTransport>()>;
@@ -84,12 +139,18 @@ public:
     CDriveControl(const CDriveControl&) = delete;
     CDriveControl& operator=(const CDriveControl&) = delete;
 
+    // A command that ends with UNIT ATTENTION (sense key 6) was not executed: it is sent
+    // again, up to kUnitAttentionRepeats times, before its answer counts.
+    static constexpr int kUnitAttentionRepeats = 3;
+
     CommandStatus SendCommand6(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, uint8_t c4,
                                uint8_t c5, void* buffer, uint32_t length, uint8_t direction);
     CommandStatus SendCommand10(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, uint8_t c4,
                                 uint8_t c5, uint8_t c6, uint8_t c7, uint8_t c8, uint8_t c9,
                                 void* buffer, uint32_t length, uint8_t direction);
     const uint8_t* GetSenseData() const;
+    // How the last command ended, with the system's error code of a transport failure.
+    const TransportResult& GetLastResult() const { return m_lastResult; }
 
     bool EnumerateDrives(bool cdromOnly);
     uint8_t GetDriveCount() const;
@@ -102,6 +163,20 @@ public:
     uint8_t GetLun(unsigned index) const;
     char GetDriveLetter(unsigned index) const;
 
+    // The listed drive with its address and identity; an empty value out of range.
+    DriveInfo GetDriveInfo(unsigned index) const;
+    // Records the customer byte read from a listed drive.
+    void SetCustomerCode(unsigned index, uint8_t customer);
+    // Makes drive the only listed drive and selects it, without enumerating: the drive that
+    // another drive control found. False when its device cannot be opened.
+    bool AttachDrive(const DriveInfo& drive);
+    // Runs job(index, control) for every listed drive of indexes at the same time, each on a
+    // drive control of its own that has that drive selected; returns when all have ended.
+    // Without a second channel to the drives they run one after the other on this object.
+    // Indexes of no listed drive are left out.
+    void ForEachDrive(const std::vector<unsigned>& indexes,
+                      const std::function<void(unsigned index, CDriveControl& drive)>& job);
+
     DriveTransport GetTransport() const { return m_transport; }
     // Devices the last enumeration could not open for lack of permission.
     int GetDeniedDevices() const;
@@ -109,16 +184,15 @@ public:
     std::string GetTransportProblem() const;
 
 private:
-    struct DriveEntry {
-        std::string vendor, product, revision;
-        DriveAddress address;
-    };
     void AddDrive(const uint8_t* inquiry, const DriveAddress& address);
-    bool Probe(const DriveAddress& address);
+    bool Probe(uint8_t* inquiry);
     CommandStatus Execute(ScsiCommand& cmd);
+    // Another drive control over a new channel of this transport; null without channels.
+    std::unique_ptr<CDriveControl> NewChannel() const;
 
     DriveTransport m_transport = TransportNone;
     std::unique_ptr<IScsiTransport> m_pTransport;
-    std::vector<DriveEntry> m_drives;
+    std::vector<DriveInfo> m_drives;
+    TransportResult m_lastResult;
     uint8_t m_zeroSense[kSenseLength] = {};
 };

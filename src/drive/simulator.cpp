@@ -38,6 +38,7 @@ struct Fault {
     uint32_t nth = 1;
     bool andLater = false;
     bool transport = false;
+    uint8_t status = 0;  // a non-good status without sense data; 0: CHECK CONDITION with sense
     uint8_t key = 0, asc = 0, ascq = 0;
 };
 
@@ -99,6 +100,10 @@ struct SimDrive {
     uint32_t turFailures = 0;
     uint32_t stopAfter = 0;
     bool verify = true;
+    bool uaAfterMicrocode = false;
+    uint32_t replacedAfter = 0;  // INQUIRY commands answered before another drive took over
+    bool replaced = false;
+    uint8_t otherVendor[8], otherProduct[16];
     std::vector<Fault> faults;
 
     // Run state, guarded by mutex.
@@ -109,10 +114,13 @@ struct SimDrive {
     Image current;
     std::vector<Image> complete;
     uint64_t lastInstallHash = 0;
+    bool unitAttention = false;  // 3F/16 due for the next command other than INQUIRY
 
     SimDrive() {
         std::memset(vendor, ' ', sizeof vendor);
         std::memset(product, ' ', sizeof product);
+        std::memset(otherVendor, ' ', sizeof otherVendor);
+        std::memset(otherProduct, ' ', sizeof otherProduct);
         std::memset(revision, ' ', sizeof revision);
     }
 };
@@ -120,6 +128,7 @@ struct SimDrive {
 struct Outcome {
     bool delivered = true;
     bool good = true;
+    uint8_t status = 0;  // not good: this status without sense data; 0: CHECK CONDITION
     uint8_t key = 0, asc = 0, ascq = 0;
     bool stateChanged = false;
 };
@@ -143,13 +152,6 @@ std::string Hex16(uint64_t v) {
     char buf[20];
     std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
     return buf;
-}
-
-std::string FieldText(const uint8_t* field, size_t width) {
-    std::string s;
-    for (size_t i = 0; i < width && field[i] != 0; ++i)
-        s.push_back(static_cast<char>(field[i]));
-    return s;
 }
 
 // Quoted form of a fixed field for the state file: printable bytes as they are, others as \xHH.
@@ -319,11 +321,12 @@ bool ParseBytes(const std::vector<Token>& tokens, uint8_t* out, size_t count, st
 }
 
 bool ParseFault(const std::vector<Token>& t, Fault* f, std::string* why) {
-    // fault = KIND N[+] check KEY ASC ASCQ | fault = KIND N[+] transport
+    // fault = KIND N[+] check KEY ASC ASCQ | KIND N[+] status XX | KIND N[+] transport
     const bool checkForm = t.size() == 6 && t[2].text == "check";
+    const bool statusForm = t.size() == 4 && t[2].text == "status";
     const bool transportForm = t.size() == 3 && t[2].text == "transport";
-    if (!checkForm && !transportForm) {
-        *why = "expected 'KIND N check KEY ASC ASCQ' or 'KIND N transport'";
+    if (!checkForm && !statusForm && !transportForm) {
+        *why = "expected 'KIND N check KEY ASC ASCQ', 'KIND N status XX' or 'KIND N transport'";
         return false;
     }
     if (!ParseOpcode(t[0].text, &f->opcode)) {
@@ -340,6 +343,12 @@ bool ParseFault(const std::vector<Token>& t, Fault* f, std::string* why) {
         return false;
     }
     f->transport = transportForm;
+    if (statusForm) {
+        if (t[3].quoted || !ParseHexByte(t[3].text, &f->status) || f->status == 0) {
+            *why = "status must be a non-zero hexadecimal byte";
+            return false;
+        }
+    }
     if (checkForm) {
         uint8_t b[3];
         if (!ParseBytes({t[3], t[4], t[5]}, b, 3, why))
@@ -437,7 +446,7 @@ public:
     std::vector<DriveAddress> Candidates(bool cdromOnly, int* denied) const;
     // Index of the drive at addr, -1 when none; false when the device cannot be opened.
     bool Open(const DriveAddress& addr, int* drive) const;
-    CommandStatus Execute(int drive, const ScsiCommand& cmd, uint8_t* sense);
+    TransportResult Execute(int drive, const ScsiCommand& cmd, uint8_t* sense);
     std::vector<SimulatedDriveState> Snapshot() const;
 
 private:
@@ -613,13 +622,28 @@ bool CDriveSimulator::ApplyDriveKey(SimDrive& d, const std::string& key,
         }
         return true;
     }
-    if (key == "removable" || key == "medium" || key == "verify") {
+    if (key == "removable" || key == "medium" || key == "verify" || key == "ua_after_microcode") {
         bool b = false;
         if (!single || !ParseBool(v, &b)) {
             *why = "yes or no expected";
             return false;
         }
-        (key == "removable" ? d.removable : key == "medium" ? d.medium : d.verify) = b;
+        (key == "removable" ? d.removable
+         : key == "medium"  ? d.medium
+         : key == "verify"  ? d.verify
+                            : d.uaAfterMicrocode) = b;
+        return true;
+    }
+    if (key == "replaced") {
+        // replaced = N "VENDOR" "PRODUCT"
+        if (t.size() != 3 || t[0].quoted || !ParseNumber(v, 0xFFFFFFFFu, &d.replacedAfter, 10) ||
+            !ParseField({t[1]}, d.otherVendor, 8, why) ||
+            !ParseField({t[2]}, d.otherProduct, 16, why)) {
+            if (why->empty())
+                *why = "expected 'N \"VENDOR\" \"PRODUCT\"'";
+            return false;
+        }
+        d.replaced = true;
         return true;
     }
     if (key == "type") {
@@ -802,10 +826,10 @@ bool CDriveSimulator::Open(const DriveAddress& addr, int* drive) const {
     return m_aspi;
 }
 
-CommandStatus CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint8_t* sense) {
+TransportResult CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint8_t* sense) {
     std::memset(sense, 0, kSenseLength);
     if (index < 0 || index >= static_cast<int>(m_drives.size()))
-        return kStatusTransportFailure;
+        return TransportFailed(0);
     SimDrive& d = *m_drives[static_cast<size_t>(index)];
     if (d.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(d.delayMs));
@@ -830,6 +854,11 @@ CommandStatus CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint8_
             o.delivered = false;
         } else if (fault != nullptr) {
             o = Check(fault->key, fault->asc, fault->ascq);
+            o.status = fault->status;
+        } else if (d.unitAttention && cmd.cdb[0] != kOpInquiry) {
+            // Like the Linux scsi_debug drive: the new microcode is reported once.
+            d.unitAttention = false;
+            o = Check(6, 0x3F, 0x16);
         } else {
             o = Process(d, cmd);
         }
@@ -845,6 +874,8 @@ CommandStatus CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint8_
             line += "transport";
         } else if (o.good) {
             line += "good";
+        } else if (o.status != 0) {
+            line += "status " + Hex2(o.status);
         } else {
             line += "check " + Hex2(o.key).substr(1) + "/" + Hex2(o.asc) + "/" + Hex2(o.ascq);
         }
@@ -857,17 +888,17 @@ CommandStatus CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint8_
     if (o.stateChanged)
         SaveState();
     if (!o.delivered)
-        return kStatusTransportFailure;
-    uint8_t status = 0;
-    if (!o.good) {
-        status = 0x02;  // CHECK CONDITION
-        sense[0] = 0x70;
-        sense[2] = o.key;
-        sense[7] = 10;
-        sense[12] = o.asc;
-        sense[13] = o.ascq;
-    }
-    return StatusFromScsi(true, status, sense);
+        return TransportFailed(0);
+    if (o.good)
+        return ScsiResult(0, sense, kSenseLength);
+    if (o.status != 0)
+        return ScsiResult(o.status, sense, 0);
+    sense[0] = 0x70;
+    sense[2] = o.key;
+    sense[7] = 10;
+    sense[12] = o.asc;
+    sense[13] = o.ascq;
+    return ScsiResult(0x02, sense, kSenseLength);  // CHECK CONDITION
 }
 
 Outcome CDriveSimulator::Process(SimDrive& d, const ScsiCommand& cmd) {
@@ -887,8 +918,9 @@ Outcome CDriveSimulator::Process(SimDrive& d, const ScsiCommand& cmd) {
             data[2] = 0x05;
             data[3] = 0x32;
             data[4] = 48 - 5;
-            std::memcpy(data + 8, d.vendor, 8);
-            std::memcpy(data + 16, d.product, 16);
+            const bool other = d.replaced && d.perOpcode[kOpInquiry] > d.replacedAfter;
+            std::memcpy(data + 8, other ? d.otherVendor : d.vendor, 8);
+            std::memcpy(data + 16, other ? d.otherProduct : d.product, 16);
             std::memcpy(data + 32, d.revision, 4);
             data[36] = d.customer;
             data[38] = d.minor[0];
@@ -979,6 +1011,7 @@ Outcome CDriveSimulator::WriteBuffer(SimDrive& d, const ScsiCommand& cmd) {
         }
         if (d.complete.size() < 8)
             d.complete.push_back(d.current);
+        d.unitAttention = d.uaAfterMicrocode;
     }
     return Outcome();
 }
@@ -1014,8 +1047,8 @@ std::vector<SimulatedDriveState> CDriveSimulator::Snapshot() const {
         std::lock_guard<std::mutex> lock(p->mutex);
         SimulatedDriveState s;
         s.id = p->id;
-        s.revision = FieldText(p->revision, 4);
-        s.minor = FieldText(p->minor, 2);
+        s.revision = InquiryField(p->revision, 4);
+        s.minor = InquiryField(p->minor, 2);
         s.customer = p->customer;
         s.medium = p->medium;
         std::memcpy(s.setting, p->setting, 8);
@@ -1058,16 +1091,19 @@ public:
         return m_sim && m_sim->Open(addr, &m_drive);
     }
     void Close() override { m_drive = -1; }
-    CommandStatus Execute(const ScsiCommand& cmd) override {
+    TransportResult Execute(const ScsiCommand& cmd) override {
         if (!m_sim) {
             std::memset(m_sense, 0, sizeof m_sense);
-            return kStatusTransportFailure;
+            return TransportFailed(0);
         }
         return m_sim->Execute(m_drive, cmd, m_sense);
     }
     const uint8_t* Sense() const override { return m_sense; }
     int DeniedDevices() const override { return m_denied; }
     std::string Problem() const override { return m_problem; }
+    std::unique_ptr<IScsiTransport> NewChannel() const override {
+        return std::make_unique<SimulatorTransport>(m_sim, m_problem);
+    }
 
 private:
     std::shared_ptr<CDriveSimulator> m_sim;

@@ -16,23 +16,6 @@
 
 namespace {
 
-constexpr unsigned kTimeoutMs = 1800u * 1000u;
-
-// Descriptor-format sense (0x72/0x73) rewritten as fixed format so that bytes 12 and 13 carry
-// ASC and ASCQ like every other transport.
-void NormaliseSense(uint8_t* sense, size_t size) {
-    const uint8_t code = sense[0] & 0x7F;
-    if (code != 0x72 && code != 0x73)
-        return;
-    const uint8_t key = sense[1] & 0x0F, asc = sense[2], ascq = sense[3];
-    std::memset(sense, 0, size);
-    sense[0] = code == 0x72 ? 0x70 : 0x71;
-    sense[2] = key;
-    sense[7] = 10;
-    sense[12] = asc;
-    sense[13] = ascq;
-}
-
 class SgTransport : public IScsiTransport {
 public:
     ~SgTransport() override { Close(); }
@@ -82,6 +65,7 @@ public:
     bool Open(const DriveAddress& addr) override {
         Close();
         m_fd = OpenDevice(addr.device);
+        m_openError = m_fd < 0 ? static_cast<uint32_t>(errno) : 0;
         return m_fd >= 0;
     }
 
@@ -91,10 +75,10 @@ public:
         m_fd = -1;
     }
 
-    CommandStatus Execute(const ScsiCommand& cmd) override {
+    TransportResult Execute(const ScsiCommand& cmd) override {
         std::memset(m_sense, 0, sizeof m_sense);
         if (m_fd < 0)
-            return kStatusTransportFailure;
+            return TransportFailed(m_openError);
         uint8_t cdb[16] = {};
         std::memcpy(cdb, cmd.cdb, sizeof cmd.cdb);
         sg_io_hdr_t io;
@@ -104,7 +88,7 @@ public:
         io.cmdp = cdb;
         io.mx_sb_len = kSenseLength;
         io.sbp = m_sense;
-        io.timeout = kTimeoutMs;
+        io.timeout = cmd.timeoutSeconds * 1000u;
         if (cmd.direction == DirectionIn) {
             io.dxfer_direction = SG_DXFER_FROM_DEV;
         } else if (cmd.direction == DirectionOut) {
@@ -117,18 +101,21 @@ public:
             io.dxfer_len = cmd.length;
         }
         if (ioctl(m_fd, SG_IO, &io) < 0)
-            return kStatusTransportFailure;
-        // The host adapter or the driver lost the command: not delivered, like an ASPI error.
+            return TransportFailed(static_cast<uint32_t>(errno));
+        // The host adapter or the driver lost the command (a time-out among them): not
+        // delivered, like an ASPI error.
         if (io.host_status != 0 || (io.driver_status & 0x0F) != 0) {
             if (io.status == 0 || io.sb_len_wr == 0)
-                return kStatusTransportFailure;
+                return TransportFailed(0);
         }
-        NormaliseSense(m_sense, sizeof m_sense);
-        return StatusFromScsi(true, io.status, m_sense);
+        return ScsiResult(io.status, m_sense, io.sb_len_wr);
     }
 
     const uint8_t* Sense() const override { return m_sense; }
     int DeniedDevices() const override { return m_denied; }
+    std::unique_ptr<IScsiTransport> NewChannel() const override {
+        return std::make_unique<SgTransport>();
+    }
 
 private:
     static int OpenDevice(const std::string& device) {
@@ -136,6 +123,7 @@ private:
     }
 
     int m_fd = -1;
+    uint32_t m_openError = 0;
     int m_denied = 0;
     uint8_t m_sense[32] = {};
 };

@@ -22,6 +22,7 @@ namespace {
 using namespace aspi;
 
 constexpr BYTE kSenseRequest = 24;
+constexpr BYTE kCheckCondition = 0x02;
 
 using GetSupportInfoFn = DWORD(__cdecl*)();
 using SendCommandFn = DWORD(__cdecl*)(void*);
@@ -33,11 +34,33 @@ Fn Resolve(HMODULE module, const char* name) {
     return proc ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc)) : nullptr;
 }
 
+constexpr BYTE SC_ABORT_SRB = 0x03;
+// How long an aborted request may take to come back before its request block is given up.
+constexpr DWORD kAbortWaitMs = 10000;
+
+// SRB_Abort of the ASPI interface.
+#pragma pack(push, 1)
+struct SrbAbort {
+    BYTE SRB_Cmd;
+    BYTE SRB_Status;
+    BYTE SRB_HaId;
+    BYTE SRB_Flags;
+    DWORD SRB_Hdr_Rsvd;
+    void* SRB_ToAbort;
+};
+#pragma pack(pop)
+
 class AspiTransport : public IScsiTransport {
 public:
     AspiTransport(HMODULE library, SendCommandFn send, uint8_t adapters)
-        : m_library(library), m_send(send), m_adapters(adapters) {}
-    ~AspiTransport() override { FreeLibrary(m_library); }
+        : m_library(library), m_send(send), m_adapters(adapters), m_srb(new SrbExecScsiCmd()) {}
+    ~AspiTransport() override {
+        // A request that never came back may still be written by the ASPI layer: its block
+        // is left to it, and so is its event.
+        if (m_stuck)
+            static_cast<void>(m_srb.release());
+        FreeLibrary(m_library);
+    }
 
     DriveTransport Kind() const override { return TransportAspi; }
 
@@ -65,48 +88,87 @@ public:
     }
     void Close() override {}
 
-    CommandStatus Execute(const ScsiCommand& cmd) override {
+    TransportResult Execute(const ScsiCommand& cmd) override {
+        SrbExecScsiCmd& srb = *m_srb;
+        if (m_stuck) {
+            std::memset(m_zeroSense, 0, sizeof m_zeroSense);
+            return TransportFailed(0);
+        }
         HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (event == nullptr)
-            return kStatusTransportFailure;
-        std::memset(&m_srb, 0, sizeof m_srb);
-        m_srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-        m_srb.SRB_HaId = m_host;
-        m_srb.SRB_Target = m_target;
-        m_srb.SRB_Lun = m_lun;
+            return TransportFailed(GetLastError());
+        std::memset(&srb, 0, sizeof srb);
+        srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+        srb.SRB_HaId = m_host;
+        srb.SRB_Target = m_target;
+        srb.SRB_Lun = m_lun;
         BYTE flags = SRB_EVENT_NOTIFY;
         if (cmd.direction == DirectionIn)
             flags |= SRB_DIR_IN;
         if (cmd.direction == DirectionOut)
             flags |= SRB_DIR_OUT;
-        m_srb.SRB_Flags = flags;
-        m_srb.SRB_BufLen = cmd.length;
-        m_srb.SRB_BufPointer = static_cast<BYTE*>(cmd.buffer);
-        m_srb.SRB_SenseLen = kSenseRequest;
-        m_srb.SRB_CDBLen = cmd.cdbLength;
-        m_srb.SRB_PostProc = event;
-        std::memcpy(m_srb.CDBByte, cmd.cdb, sizeof cmd.cdb);
+        srb.SRB_Flags = flags;
+        srb.SRB_BufLen = cmd.length;
+        srb.SRB_BufPointer = static_cast<BYTE*>(cmd.buffer);
+        srb.SRB_SenseLen = kSenseRequest;
+        srb.SRB_CDBLen = cmd.cdbLength;
+        srb.SRB_PostProc = event;
+        std::memcpy(srb.CDBByte, cmd.cdb, sizeof cmd.cdb);
 
         ResetEvent(event);
-        if (m_send(&m_srb) == SS_PENDING)
-            WaitForSingleObject(event, INFINITE);
+        if (m_send(&srb) == SS_PENDING &&
+            WaitForSingleObject(event, cmd.timeoutSeconds * 1000u) != WAIT_OBJECT_0) {
+            // No answer in time: ask the layer to abort the request and wait for it to come
+            // back; one that does not is never reused.
+            SrbAbort abort = {};
+            abort.SRB_Cmd = SC_ABORT_SRB;
+            abort.SRB_HaId = m_host;
+            abort.SRB_ToAbort = &srb;
+            m_send(&abort);
+            if (WaitForSingleObject(event, kAbortWaitMs) != WAIT_OBJECT_0 ||
+                srb.SRB_Status == SS_PENDING) {
+                m_stuck = true;  // the layer keeps the request block and its event
+            } else {
+                CloseHandle(event);
+            }
+            return TransportFailed(WAIT_TIMEOUT);
+        }
         CloseHandle(event);
 
-        if (m_srb.SRB_Status == SS_COMP)
-            return kStatusGood;
-        if (m_srb.SRB_Status == SS_ERR)
-            return StatusFromScsi(true, SS_ERR, m_srb.SenseArea);
-        return kStatusTransportFailure;
+        if (srb.SRB_Status == SS_COMP)
+            return ScsiResult(0, srb.SenseArea, kSenseLength);
+        if (srb.SRB_Status != SS_ERR)
+            return TransportFailed(0);
+        // SS_ERR: the target's status with the sense data of an automatic REQUEST SENSE. A
+        // host adapter error without any word from the target never reached the drive.
+        const bool senseData =
+            (srb.SenseArea[0] & 0x7F) >= 0x70 && (srb.SenseArea[0] & 0x7F) <= 0x73;
+        if (srb.SRB_TargStat == 0 && !senseData && srb.SRB_HaStat != 0)
+            return TransportFailed(0);
+        const BYTE status = srb.SRB_TargStat != 0 ? srb.SRB_TargStat : kCheckCondition;
+        return ScsiResult(status, srb.SenseArea, kSenseLength);
     }
 
-    const uint8_t* Sense() const override { return m_srb.SenseArea; }
+    const uint8_t* Sense() const override { return m_stuck ? m_zeroSense : m_srb->SenseArea; }
+
+    std::unique_ptr<IScsiTransport> NewChannel() const override {
+        // The same library once more (its reference count keeps it loaded for this channel).
+        char path[MAX_PATH];
+        const DWORD n = GetModuleFileNameA(m_library, path, sizeof path);
+        HMODULE again = n > 0 && n < sizeof path ? LoadLibraryA(path) : nullptr;
+        if (again == nullptr)
+            return nullptr;
+        return std::make_unique<AspiTransport>(again, m_send, m_adapters);
+    }
 
 private:
     HMODULE m_library;
     SendCommandFn m_send;
     uint8_t m_adapters;
     uint8_t m_host = 0, m_target = 0, m_lun = 0;
-    SrbExecScsiCmd m_srb = {};
+    std::unique_ptr<SrbExecScsiCmd> m_srb;
+    bool m_stuck = false;
+    uint8_t m_zeroSense[kSenseLength] = {};
 };
 
 // The pass-through request: the structure, padding, and the sense buffer behind it. The same
@@ -150,6 +212,7 @@ public:
         m_handle =
             CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        m_openError = m_handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
         return m_handle != INVALID_HANDLE_VALUE;
     }
 
@@ -159,7 +222,7 @@ public:
         m_handle = INVALID_HANDLE_VALUE;
     }
 
-    CommandStatus Execute(const ScsiCommand& cmd) override {
+    TransportResult Execute(const ScsiCommand& cmd) override {
         UCHAR dataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
         void* buffer = nullptr;
         if (cmd.direction == DirectionIn) {
@@ -176,23 +239,32 @@ public:
         s.SenseInfoLength = kSenseRequest;
         s.DataIn = dataIn;
         s.DataTransferLength = cmd.length;
-        s.TimeOutValue = 1800;
+        s.TimeOutValue = cmd.timeoutSeconds;
         s.DataBuffer = buffer;
         s.SenseInfoOffset = offsetof(PassThroughRequest, sense);
         std::memcpy(s.Cdb, cmd.cdb, sizeof cmd.cdb);
 
+        if (m_handle == INVALID_HANDLE_VALUE)
+            return TransportFailed(m_openError);
         DWORD returned = 0;
         if (!DeviceIoControl(m_handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &m_request, sizeof m_request,
                              &m_request, sizeof m_request, &returned, nullptr)) {
-            return kStatusTransportFailure;
+            return TransportFailed(GetLastError());
         }
-        return StatusFromScsi(true, s.ScsiStatus, m_request.sense);
+        // SenseInfoLength comes back as the number of sense bytes the drive returned.
+        return ScsiResult(s.ScsiStatus, m_request.sense,
+                          s.SenseInfoLength < kSenseRequest ? s.SenseInfoLength : kSenseRequest);
     }
 
     const uint8_t* Sense() const override { return m_request.sense; }
 
+    std::unique_ptr<IScsiTransport> NewChannel() const override {
+        return std::make_unique<PassThroughTransport>();
+    }
+
 private:
     HANDLE m_handle = INVALID_HANDLE_VALUE;
+    DWORD m_openError = 0;
     PassThroughRequest m_request = {};
 };
 

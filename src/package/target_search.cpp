@@ -1,6 +1,8 @@
 // Target-drive search: which of the machine's drives the package may update.
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "drive/drive_report.h"
 #include "package/update_data.h"
@@ -49,6 +51,22 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
            s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// The 48-byte INQUIRY of the selected drive of drive; false when it fails.
+bool ReadLongInquiry(CDriveControl& drive, uint8_t* data) {
+    std::memset(data, 0, kLongInquiryLength);
+    return drive.SendCommand6(kInquiry, 0, 0, 0, kLongInquiryLength, 0, data, kLongInquiryLength,
+                              DirectionIn) == kStatusGood;
+}
+
+// The minor revision of bytes 38 and 39, when both are ASCII letters or digits.
+std::string MinorRevision(const uint8_t* inquiry) {
+    if (!IsAsciiAlnum(inquiry[38]) || !IsAsciiAlnum(inquiry[39]))
+        return std::string();
+    char text[3];
+    std::snprintf(text, sizeof text, "%c%c", inquiry[38], inquiry[39]);
+    return text;
+}
+
 // The drive's product without a leading type word: "DVD-RAM KVS-Q42R" and
 // "DVDRAM_KVS-Q42R" both give "KVS-Q42R".
 std::string DriveProductName(const std::string& field) {
@@ -91,11 +109,10 @@ ProductClass CUpdateData::ClassifyProductName(const std::string& name) {
 
 uint8_t CUpdateData::GetDriveCustomerCode(uint8_t drive) {
     m_drive.SelectDrive(drive);
-    uint8_t inquiry[kLongInquiryLength] = {};
-    if (m_drive.SendCommand6(kInquiry, 0, 0, 0, kLongInquiryLength, 0, inquiry, kLongInquiryLength,
-                             DirectionIn) != kStatusGood) {
+    uint8_t inquiry[kLongInquiryLength];
+    if (!ReadLongInquiry(m_drive, inquiry))
         return 0;
-    }
+    m_drive.SetCustomerCode(drive, inquiry[36]);
     return inquiry[36];
 }
 
@@ -112,6 +129,14 @@ void CUpdateData::SearchTargets() {
     const ProductClass package = ClassifyProductName(packageName);
     const bool hpDesktop = m_strCustomer == "HPDTOCPE" || m_strCustomer == "HPDTOENG";
 
+    // Drives that pass the product test, with their compare revision and whether they are
+    // already excluded; the customer bytes of all of them are read at once.
+    struct Passed {
+        unsigned index;
+        std::string r;
+        bool excluded;
+    };
+    std::vector<Passed> passed;
     for (unsigned i = 0; i < count; ++i) {
         const std::string p = DriveProductName(m_drive.GetProduct(i));
         std::string r = Upper(m_drive.GetRevision(i));
@@ -140,16 +165,32 @@ void CUpdateData::SearchTargets() {
 
         // An excluded drive is marked apart from its revision, so that no filter text can
         // match it.
-        bool excluded = false;
-        if (m_bLogMode && m_drive.GetRevision(i) == m_strNewRevision)
-            excluded = true;
-        if (m_bSameCustomer && requiredCustomer != 0) {
-            const uint8_t b = GetDriveCustomerCode(static_cast<uint8_t>(i));
+        const bool excluded = m_bLogMode && m_drive.GetRevision(i) == m_strNewRevision;
+        passed.push_back({i, r, excluded});
+    }
+
+    // A failing INQUIRY gives customer byte 0, which never excludes a drive.
+    std::vector<int> customers(count, -1);
+    if (m_bSameCustomer && requiredCustomer != 0) {
+        std::vector<unsigned> indexes;
+        for (const Passed& d : passed)
+            indexes.push_back(d.index);
+        m_drive.ForEachDrive(indexes, [&customers](unsigned index, CDriveControl& drive) {
+            uint8_t inquiry[kLongInquiryLength];
+            if (ReadLongInquiry(drive, inquiry))
+                customers[index] = inquiry[36];
+        });
+    }
+    for (const Passed& d : passed) {
+        bool excluded = d.excluded;
+        if (customers[d.index] >= 0) {
+            const auto b = static_cast<uint8_t>(customers[d.index]);
+            m_drive.SetCustomerCode(d.index, b);
             if (b != 0 && b != requiredCustomer)
                 excluded = true;
         }
-        if (!excluded && r == filter)
-            m_byTargets[m_nTargetCount++] = static_cast<uint8_t>(i);
+        if (!excluded && d.r == filter)
+            m_byTargets[m_nTargetCount++] = static_cast<uint8_t>(d.index);
     }
 }
 
@@ -158,16 +199,37 @@ void CUpdateData::ReadDriveRevision(uint8_t n) {
     m_drive.SelectDrive(d);
     m_strCurRevision = m_drive.GetRevision(d);
     m_strCurMinorRev.clear();
-    uint8_t inquiry[kLongInquiryLength] = {};
-    if (m_drive.SendCommand6(kInquiry, 0, 0, 0, kLongInquiryLength, 0, inquiry, kLongInquiryLength,
-                             DirectionIn) != kStatusGood) {
-        return;
+    uint8_t inquiry[kLongInquiryLength];
+    if (ReadLongInquiry(m_drive, inquiry)) {
+        m_drive.SetCustomerCode(d, inquiry[36]);
+        m_strCurMinorRev = MinorRevision(inquiry);
     }
-    if (IsAsciiAlnum(inquiry[38]) && IsAsciiAlnum(inquiry[39])) {
-        char text[3];
-        std::snprintf(text, sizeof text, "%c%c", inquiry[38], inquiry[39]);
-        m_strCurMinorRev = text;
+}
+
+std::vector<DriveRevision> CUpdateData::ReadDriveRevisions(uint8_t first, uint8_t last) {
+    std::vector<DriveRevision> out;
+    std::vector<unsigned> indexes;
+    for (unsigned n = first; n <= last && n < m_nTargetCount; ++n) {
+        DriveRevision rev;
+        rev.revision = m_drive.GetRevision(m_byTargets[n]);
+        out.push_back(rev);
+        indexes.push_back(m_byTargets[n]);
     }
+    // Targets are distinct drives: each job fills the entry of its own drive.
+    m_drive.ForEachDrive(indexes, [&](unsigned index, CDriveControl& drive) {
+        uint8_t inquiry[kLongInquiryLength];
+        if (!ReadLongInquiry(drive, inquiry))
+            return;
+        for (size_t k = 0; k < indexes.size(); ++k) {
+            if (indexes[k] == index)
+                out[k].minor = MinorRevision(inquiry);
+        }
+    });
+    return out;
+}
+
+DriveInfo CUpdateData::GetTargetDriveInfo(uint8_t n) const {
+    return n < m_nTargetCount ? m_drive.GetDriveInfo(m_byTargets[n]) : DriveInfo();
 }
 
 std::string CUpdateData::GetTargetLabel(uint8_t n) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "drive/drive_control.h"
 #include "package/trailer.h"
@@ -42,6 +43,12 @@ enum class PackageFault : uint8_t {
     Bounds,      // trailer offset/length outside the file
     RunTable,    // zero-run table outside the packed body or overfilling the buffer
     ImageCheck,  // a program image failed its check (m_byImageCheckResult)
+};
+
+// A target's current revision (from the drive list) and minor revision (48-byte INQUIRY).
+struct DriveRevision {
+    std::string revision;
+    std::string minor;
 };
 
 // Kind and series digit of a product name.
@@ -100,10 +107,15 @@ public:
     void SearchTargets();
     uint8_t GetTargetCount() const { return m_nTargetCount; }
     uint8_t GetTargetDrive(uint8_t n) const { return m_byTargets[n]; }
+    // Target n's drive as the search saw it (address and identity), for its download.
+    DriveInfo GetTargetDriveInfo(uint8_t n) const;
     std::string GetTargetLabel(uint8_t n);
     int FindTargetByLetter(const std::string& letter);
     uint8_t GetDriveCustomerCode(uint8_t drive);
     void ReadDriveRevision(uint8_t n);
+    // What ReadDriveRevision reads, for targets first to last at once (several drives are
+    // asked at the same time); leaves m_strCurRevision and m_strCurMinorRev alone.
+    std::vector<DriveRevision> ReadDriveRevisions(uint8_t first, uint8_t last);
     static ProductClass ClassifyProductName(const std::string& name);
 
     // Members, read and set directly by the front ends.

@@ -276,7 +276,8 @@ void CVarnelDlg::CreateExecuters() {
         auto executer = std::make_unique<CUpdateExecuter>();
         executer->SetSleep([this](unsigned ms) { m_services.SleepMs(ms); });
         executer->SetImage(data.GetFirmware(), data.GetFirmwareLength());
-        executer->SelectDrive(data.GetTargetDrive(static_cast<uint8_t>(i)));
+        // The drive the search found, by its address and identity (never by a list position).
+        executer->SelectDrive(data.GetTargetDriveInfo(static_cast<uint8_t>(i)));
         m_pExecuters[static_cast<size_t>(i)] = std::move(executer);
     }
 }

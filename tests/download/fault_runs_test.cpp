@@ -91,14 +91,16 @@ struct DriveOutcome {
     std::string error;
 };
 
-// Constructs one download object per drive (each enumerates, as in the updater dialog).
+// One enumeration, then one download object per drive it listed, as in the updater dialog.
 std::vector<std::unique_ptr<CUpdateExecuter>> MakeExecuters(const std::vector<uint8_t>& body) {
+    CDriveControl search;
+    search.EnumerateDrives(true);
     std::vector<std::unique_ptr<CUpdateExecuter>> execs;
     for (unsigned i = 0; i < 3; ++i) {
         auto e = std::make_unique<CUpdateExecuter>();
         e->SetSleep([](unsigned) {});
         e->SetImage(body.data(), static_cast<uint32_t>(body.size()));
-        e->SelectDrive(i);
+        e->SelectDrive(search.GetDriveInfo(i));
         execs.push_back(std::move(e));
     }
     return execs;
@@ -227,7 +229,7 @@ TEST(FaultRuns, EveryCommandOfTheSequenceFails) {
 
 TEST(FaultRuns, DriveStopsAnswering) {
     const auto body = Body();
-    // Commands D receives before its download: the enumerations of the three objects.
+    // Commands D receives before its download: the enumeration.
     uint32_t before = 0;
     {
         SimulatedDrives probe(Drives(""));
@@ -247,7 +249,9 @@ TEST(FaultRuns, DriveStopsAnswering) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answered);
-        SimulatedDrives sim(Drives("stop_after = " + std::to_string(before + c.answered) + "\n"));
+        // The download opens with the identity check, then the commands of the table.
+        SimulatedDrives sim(
+            Drives("stop_after = " + std::to_string(before + 1 + c.answered) + "\n"));
         auto execs = MakeExecuters(body);
         ASSERT_EQ(sim.State()[0].commands, before);
         sim.ClearJournal();

@@ -16,6 +16,7 @@ const std::string kDiagnostic = "1D 01 00 00 06 00";
 const std::string kSettingRead = "3C 05 04 00 07 D4 00 00 08 44";
 const std::string kSettingWrite = "3B 05 04 00 07 D4 00 00 08 44";
 const std::string kUnitReady = "00 00 00 00 00 00";
+const std::string kIdentity = "12 00 00 00 24 00";
 
 std::string Chunk(int mode, uint32_t offset, uint32_t length) {
     char buf[40];
@@ -31,7 +32,8 @@ std::vector<uint8_t> Concat(const std::vector<uint8_t>& a, const std::vector<uin
     return out;
 }
 
-// Runs one download into drive 0 of the simulated drives; returns the commands it sent.
+// Runs one download into drive 0 of the simulated drives; returns the commands it sent after
+// the identity check that opens every download.
 struct RunResult {
     uint8_t result = 0;
     std::string error;
@@ -53,6 +55,10 @@ RunResult Download(SimulatedDrives& sim, const std::vector<uint8_t>& body) {
     r.result = exec.GetResult();
     r.error = exec.GetErrorText();
     r.cdbs = sim.Cdbs();
+    if (!r.cdbs.empty()) {
+        EXPECT_EQ(r.cdbs.front(), kIdentity);
+        r.cdbs.erase(r.cdbs.begin());
+    }
     r.sleeps = sleeps;
     r.sent = exec.GetBytesSent();
     return r;
@@ -177,7 +183,7 @@ TEST(Download, SpecialModelKeyRule) {
         EXPECT_EQ(sim.State()[0].setting[1], 0x47) << c.field;  // restored, or never touched
         if (c.special) {
             const uint8_t cleared[8] = {0x01, 0x07, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
-            EXPECT_EQ(sim.Journal()[1].hash, testsupport::HexHash(cleared, 8)) << c.field;
+            EXPECT_EQ(sim.Journal()[2].hash, testsupport::HexHash(cleared, 8)) << c.field;
         }
     }
 }
@@ -310,7 +316,7 @@ delay_ms = 1
         EXPECT_EQ(s.minor, "0D") << s.id;
         EXPECT_EQ(s.lastInstallHash, mainHash) << s.id;
     }
-    EXPECT_EQ(sim.Cdbs("D").size(),
-              2u + 7u + 2u + 1u + 3u);  // prepare, chunks, diagnostic, restore
-    EXPECT_EQ(sim.Cdbs("E").size(), 7u + 2u + 1u);
+    // identity, prepare, chunks, diagnostic, restore
+    EXPECT_EQ(sim.Cdbs("D").size(), 1u + 2u + 7u + 2u + 1u + 3u);
+    EXPECT_EQ(sim.Cdbs("E").size(), 1u + 7u + 2u + 1u);
 }

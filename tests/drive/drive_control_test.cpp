@@ -17,7 +17,9 @@ public:
     struct Answer {
         bool delivered = true;
         uint8_t scsiStatus = 0;
-        uint8_t asc = 0, ascq = 0;
+        uint8_t key = 0, asc = 0, ascq = 0;
+        uint8_t senseCode = 0x70;  // response code; 0: no sense data
+        uint32_t osError = 0;
     };
     DriveTransport kind = TransportPassThrough;
     std::vector<ScsiCommand> received;
@@ -27,18 +29,26 @@ public:
     std::vector<DriveAddress> Candidates(bool) override { return {}; }
     bool Open(const DriveAddress&) override { return true; }
     void Close() override {}
-    CommandStatus Execute(const ScsiCommand& cmd) override {
+    TransportResult Execute(const ScsiCommand& cmd) override {
         received.push_back(cmd);
         Answer a;
         if (received.size() <= answers.size())
             a = answers[received.size() - 1];
         std::memset(m_sense, 0, sizeof m_sense);
-        if (a.scsiStatus != 0) {
-            m_sense[0] = 0x70;
+        if (!a.delivered)
+            return TransportFailed(a.osError);
+        if (a.senseCode == 0x72) {  // descriptor format
+            m_sense[0] = 0x72;
+            m_sense[1] = a.key;
+            m_sense[2] = a.asc;
+            m_sense[3] = a.ascq;
+        } else if (a.senseCode != 0) {
+            m_sense[0] = a.senseCode;
+            m_sense[2] = a.key;
             m_sense[12] = a.asc;
             m_sense[13] = a.ascq;
         }
-        return StatusFromScsi(a.delivered, a.scsiStatus, m_sense);
+        return ScsiResult(a.scsiStatus, m_sense, a.senseCode != 0 ? 18 : 0);
     }
     const uint8_t* Sense() const override { return m_sense; }
 
@@ -46,28 +56,111 @@ private:
     uint8_t m_sense[32] = {};
 };
 
+std::unique_ptr<ScriptedTransport> Scripted(std::vector<ScriptedTransport::Answer> answers) {
+    auto t = std::make_unique<ScriptedTransport>();
+    t->answers = std::move(answers);
+    return t;
+}
+
 }  // namespace
 
-TEST(CommandStatus, MapsDeliveryScsiStatusAndSense) {
+// What a command's end means: the category, the numeric status and the system's error code.
+// Only a good status is 0; a drive that refused without ASC/ASCQ never reads as good.
+TEST(CommandStatus, CategoriesAndNumbersOfEveryKindOfEnd) {
+    using C = CommandCategory;
     struct Case {
-        bool delivered;
-        uint8_t status, asc, ascq;
-        CommandStatus expected;
+        const char* name;
+        ScriptedTransport::Answer answer;
+        C category;
+        CommandStatus status;
     } cases[] = {
-        {false, 0, 0, 0, 0xFFFF},
-        {true, 0, 0x2C, 0x00, 0},  // good status ignores sense
-        {true, 2, 0x2C, 0x00, 0x2C00},
-        {true, 2, 0x3A, 0x01, 0x3A01},
-        {true, 2, 0, 0, 0},  // non-good status without ASC/ASCQ reads as good
-        {true, 2, 0xFF, 0xFF, 0xFFFF},
+        {"not delivered", {false, 0, 0, 0, 0, 0x70, 5}, C::TransportFailure, 0xFFFF},
+        {"good ignores sense", {true, 0, 5, 0x2C, 0}, C::Good, 0},
+        {"2C/00", {true, 2, 5, 0x2C, 0}, C::CheckCondition, 0x2C00},
+        {"3A/01", {true, 2, 2, 0x3A, 1}, C::CheckCondition, 0x3A01},
+        {"ASC only", {true, 2, 3, 0x0C, 0}, C::CheckCondition, 0x0C00},
+        {"HARDWARE ERROR 00/00", {true, 2, 4, 0, 0}, C::CheckCondition, kStatusNotCompleted},
+        {"ABORTED COMMAND 00/00", {true, 2, 0xB, 0, 0}, C::CheckCondition, kStatusNotCompleted},
+        {"CHECK CONDITION without sense",
+         {true, 2, 0, 0, 0, 0},
+         C::NotExecuted,
+         kStatusNotCompleted},
+        {"BUSY", {true, 0x08, 0, 0, 0, 0}, C::NotExecuted, kStatusNotCompleted},
+        {"RESERVATION CONFLICT", {true, 0x18, 0, 0, 0, 0}, C::NotExecuted, kStatusNotCompleted},
+        {"TASK SET FULL", {true, 0x28, 0, 0, 0, 0}, C::NotExecuted, kStatusNotCompleted},
+        {"BUSY with stale sense", {true, 0x08, 5, 0x24, 0}, C::NotExecuted, kStatusNotCompleted},
+        {"descriptor sense", {true, 2, 3, 0x11, 0x05, 0x72}, C::CheckCondition, 0x1105},
+        {"FF/FF reads like a transport failure",
+         {true, 2, 5, 0xFF, 0xFF},
+         C::CheckCondition,
+         0xFFFF},
     };
     for (const Case& c : cases) {
-        uint8_t sense[24] = {};
-        sense[12] = c.asc;
-        sense[13] = c.ascq;
-        EXPECT_EQ(StatusFromScsi(c.delivered, c.status, sense), c.expected)
-            << int(c.status) << " " << int(c.asc);
+        SCOPED_TRACE(c.name);
+        CDriveControl drive(Scripted({c.answer}));
+        EXPECT_EQ(drive.SendCommand6(0, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone), c.status);
+        EXPECT_EQ(drive.GetLastResult().category, c.category);
+        EXPECT_EQ(drive.GetLastResult().osError, c.answer.delivered ? 0u : c.answer.osError);
+        if (c.category == C::CheckCondition) {
+            // Fixed format for every caller, whatever format the drive used.
+            EXPECT_EQ(drive.GetSenseData()[0], 0x70);
+            EXPECT_EQ(drive.GetSenseData()[2], c.answer.key);
+            EXPECT_EQ(drive.GetSenseData()[12], c.answer.asc);
+            EXPECT_EQ(drive.GetSenseData()[13], c.answer.ascq);
+        }
     }
+}
+
+// UNIT ATTENTION means "not executed": the same command goes out again, at most three times.
+TEST(CommandStatus, UnitAttentionRepeatsTheCommandUpToThreeTimes) {
+    const ScriptedTransport::Answer ua{true, 2, 6, 0x29, 0x00};
+    const ScriptedTransport::Answer medium{true, 2, 6, 0x28, 0x00};
+    const ScriptedTransport::Answer other{true, 2, 4, 0x44, 0x00};
+    struct Case {
+        const char* name;
+        std::vector<ScriptedTransport::Answer> answers;
+        size_t sent;
+        CommandStatus status;
+    } cases[] = {
+        {"none", {}, 1, 0},
+        {"one", {ua}, 2, 0},
+        {"three of two kinds", {ua, medium, ua}, 4, 0},
+        {"four", {ua, ua, ua, ua}, 4, 0x2900},
+        {"another check is not repeated", {other}, 1, 0x4400},
+        {"after a unit attention, another check", {ua, other}, 2, 0x4400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto owned = Scripted(c.answers);
+        ScriptedTransport* t = owned.get();
+        CDriveControl drive(std::move(owned));
+        uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        EXPECT_EQ(drive.SendCommand10(0x3B, 5, 0, 0, 0, 0, 0, 0, 8, 0, data, 8, DirectionOut),
+                  c.status);
+        ASSERT_EQ(t->received.size(), c.sent);
+        for (const ScsiCommand& cmd : t->received) {
+            EXPECT_EQ(std::memcmp(cmd.cdb, t->received[0].cdb, sizeof cmd.cdb), 0);
+            EXPECT_EQ(cmd.buffer, data);
+            EXPECT_EQ(cmd.length, 8u);
+        }
+    }
+}
+
+TEST(CommandStatus, ReadinessAndIdentificationTimeOutAfterThirtySeconds) {
+    auto owned = Scripted({});
+    ScriptedTransport* t = owned.get();
+    CDriveControl drive(std::move(owned));
+    uint8_t data[48] = {};
+    drive.SendCommand6(0x12, 0, 0, 0, 36, 0, data, 36, DirectionIn);     // INQUIRY
+    drive.SendCommand6(0x00, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone);  // TEST UNIT READY
+    drive.SendCommand6(0x1B, 0, 0, 0, 2, 0, nullptr, 0, DirectionNone);  // START STOP UNIT
+    drive.SendCommand10(0x3B, 2, 0, 0, 0, 0, 0, 0, 8, 0, data, 8, DirectionOut);
+    drive.SendCommand10(0x3C, 5, 4, 0, 7, 0xD4, 0, 0, 8, 0x44, data, 8, DirectionIn);
+    drive.SendCommand6(0x1D, 1, 0, 0, 6, 0, data, 8, DirectionOut);  // SEND DIAGNOSTIC
+    std::vector<uint32_t> timeouts;
+    for (const ScsiCommand& cmd : t->received)
+        timeouts.push_back(cmd.timeoutSeconds);
+    EXPECT_EQ(timeouts, (std::vector<uint32_t>{30, 30, 30, 1800, 1800, 1800}));
 }
 
 TEST(CommandRecord, CarriesCdbBufferLengthAndDirectionUnchanged) {
@@ -97,6 +190,7 @@ TEST(CommandRecord, NoTransportFailsWithoutIo) {
     CDriveControl drive(std::move(owned));
     EXPECT_EQ(drive.GetTransport(), TransportNone);
     EXPECT_EQ(drive.SendCommand6(0, 0, 0, 0, 0, 0, nullptr, 0, 0), kStatusTransportFailure);
+    EXPECT_EQ(drive.GetLastResult().category, CommandCategory::TransportFailure);
     EXPECT_FALSE(drive.EnumerateDrives(true));
     EXPECT_TRUE(t->received.empty());
     const uint8_t zero[kSenseLength] = {};

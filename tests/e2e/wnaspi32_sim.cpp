@@ -27,7 +27,6 @@ constexpr BYTE SS_ABORTED = 0x02;
 constexpr BYTE SS_INVALID_SRB = 0xE0;
 constexpr BYTE SS_NO_ADAPTERS = 0xE8;
 constexpr BYTE HASTAT_SEL_TO = 0x11;
-constexpr BYTE STATUS_CHKCOND = 0x02;
 
 struct Drives {
     std::shared_ptr<CDriveSimulator> sim;
@@ -84,16 +83,19 @@ BYTE Execute(SrbExecScsiCmd* srb) {
     cmd.direction = (srb->SRB_Flags & SRB_DIR_IN)    ? DirectionIn
                     : (srb->SRB_Flags & SRB_DIR_OUT) ? DirectionOut
                                                      : DirectionNone;
-    const CommandStatus status = transport->Execute(cmd);
-    if (status == kStatusGood)
+    const TransportResult result = transport->Execute(cmd);
+    if (result.category == CommandCategory::Good)
         return SS_COMP;
-    if (status == kStatusTransportFailure)
+    if (result.category == CommandCategory::TransportFailure)
         return SS_ABORTED;
+    // The target's status, with the sense data of a CHECK CONDITION (none for the others).
     const size_t senseLength =
         srb->SRB_SenseLen < sizeof srb->SenseArea ? srb->SRB_SenseLen : sizeof srb->SenseArea;
-    std::memcpy(srb->SenseArea, transport->Sense(),
-                senseLength < static_cast<size_t>(kSenseLength) ? senseLength : kSenseLength);
-    srb->SRB_TargStat = STATUS_CHKCOND;
+    if (result.category == CommandCategory::CheckCondition) {
+        std::memcpy(srb->SenseArea, transport->Sense(),
+                    senseLength < static_cast<size_t>(kSenseLength) ? senseLength : kSenseLength);
+    }
+    srb->SRB_TargStat = result.scsiStatus;
     return SS_ERR;
 }
 

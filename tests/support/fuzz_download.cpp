@@ -2,9 +2,11 @@
 // drive whose every answer comes from the input.
 //
 // Input: byte 0 flags (bit 0: a listed model, bit 1: make the code sizes of the body walk
-// it exactly), bytes 1-2 the body length (big-endian, at most 0xFFFF), the body, then one
-// answer per command: a kind byte (kind % 4: 0 good, 1 transport failure, 2 and 3 CHECK
-// CONDITION with the next two bytes as ASC/ASCQ), then sense bytes and data-in bytes as the
+// it exactly, bit 2: the identity check before the download is answered from the input too,
+// bit 3: another drive answers that check), bytes 1-2 the body length (big-endian, at most
+// 0xFFFF), the body, then one answer per command: a kind byte (kind % 5: 0 good, 1
+// transport failure, 2 and 3 CHECK CONDITION with the next two bytes as ASC/ASCQ followed by
+// the sense bytes, 4 the next byte as a status without sense data), then data-in bytes as the
 // command needs them. When the input is used up every command is answered good.
 #include <algorithm>
 #include <cstring>
@@ -42,18 +44,23 @@ private:
 };
 
 struct Sent {
+    uint8_t cdb[12] = {};
     uint8_t opcode = 0;
     uint8_t mode = 0;
     uint32_t offset = 0;  // CDB bytes 3-5
     const uint8_t* buffer = nullptr;
     uint32_t length = 0;
     CommandStatus status = 0;
+    bool unitAttention = false;
+    bool identity = false;  // an INQUIRY that answered the drive's own identity
 };
+
+constexpr uint8_t kFlagListed = 1, kFlagIdentityFromInput = 4, kFlagOtherDrive = 8;
 
 class FuzzTransport : public IScsiTransport {
 public:
-    FuzzTransport(Input& input, bool listed, std::vector<Sent>& log)
-        : m_input(input), m_listed(listed), m_log(log) {}
+    FuzzTransport(Input& input, uint8_t flags, std::vector<Sent>& log)
+        : m_input(input), m_flags(flags), m_log(log) {}
 
     DriveTransport Kind() const override { return TransportPassThrough; }
     std::vector<DriveAddress> Candidates(bool) override {
@@ -65,52 +72,80 @@ public:
     void Close() override {}
     const uint8_t* Sense() const override { return m_sense; }
 
-    CommandStatus Execute(const ScsiCommand& cmd) override {
+    TransportResult Execute(const ScsiCommand& cmd) override {
         std::memset(m_sense, 0, sizeof m_sense);
         FUZZ_CHECK(cmd.direction == DirectionNone || cmd.length == 0 || cmd.buffer != nullptr);
+        const bool inquiry = cmd.cdb[0] == 0x12;
         if (!m_enumerated) {
             // The drive's identity: enumeration is not what this target explores.
-            FUZZ_CHECK(cmd.cdb[0] == 0x12 && cmd.direction == DirectionIn && cmd.length >= 36);
-            auto* inquiry = static_cast<uint8_t*>(cmd.buffer);
-            std::memset(inquiry, ' ', cmd.length);
-            inquiry[0] = 5;
-            inquiry[1] = 0x80;
-            std::memcpy(inquiry + 16, m_listed ? "DVDRAM KXS-7350P" : "DVD-RAM KVS-Q42R", 16);
+            FUZZ_CHECK(inquiry && cmd.direction == DirectionIn && cmd.length >= 36);
+            Identify(static_cast<uint8_t*>(cmd.buffer), cmd.length, false);
             m_enumerated = true;
-            return kStatusGood;
+            return ScsiResult(0, m_sense, kSenseLength);
         }
         Sent s;
+        std::memcpy(s.cdb, cmd.cdb, sizeof s.cdb);
         s.opcode = cmd.cdb[0];
         s.mode = cmd.cdb[1];
         s.offset = (uint32_t{cmd.cdb[3]} << 16) | (uint32_t{cmd.cdb[4]} << 8) | cmd.cdb[5];
         s.buffer = static_cast<const uint8_t*>(cmd.buffer);
         s.length = cmd.length;
-        const uint8_t kind = m_input.Left() ? m_input.Byte() % 4 : 0;
+        const bool fromInput = !inquiry || (m_flags & kFlagIdentityFromInput) != 0;
+        const uint8_t kind = fromInput && m_input.Left() ? m_input.Byte() % 5 : 0;
+        TransportResult r;
         if (kind == 1) {
-            s.status = kStatusTransportFailure;
-        } else if (kind >= 2) {
+            r = TransportFailed(0);
+        } else if (kind == 2 || kind == 3) {
             const uint8_t asc = m_input.Byte();
             const uint8_t ascq = m_input.Byte();
             m_input.Fill(m_sense, sizeof m_sense);
             m_sense[12] = asc;
             m_sense[13] = ascq;
-            s.status = static_cast<CommandStatus>((asc << 8) | ascq);
-        } else if (cmd.direction == DirectionIn) {
-            m_input.Fill(static_cast<uint8_t*>(cmd.buffer), cmd.length);
+            r = ScsiResult(0x02, m_sense, kSenseLength);
+        } else if (kind == 4) {
+            const uint8_t status = m_input.Byte();
+            r = ScsiResult(status != 0 ? status : 0x08, m_sense, 0);
+        } else if (inquiry) {
+            Identify(static_cast<uint8_t*>(cmd.buffer), cmd.length,
+                     (m_flags & kFlagOtherDrive) != 0);
+            s.identity = (m_flags & kFlagOtherDrive) == 0;
+            r = ScsiResult(0, m_sense, kSenseLength);
+        } else {
+            if (cmd.direction == DirectionIn)
+                m_input.Fill(static_cast<uint8_t*>(cmd.buffer), cmd.length);
+            r = ScsiResult(0, m_sense, kSenseLength);
         }
+        s.status = StatusOf(r, m_sense);
+        s.unitAttention = r.category == CommandCategory::CheckCondition && (m_sense[2] & 0x0F) == 6;
+        FUZZ_CHECK((s.status == kStatusGood) == (r.category == CommandCategory::Good));
         m_log.push_back(s);
-        return s.status;
+        return r;
     }
 
     bool Enumerated() const { return m_enumerated; }
 
 private:
+    void Identify(uint8_t* inquiry, uint32_t length, bool other) {
+        std::memset(inquiry, ' ', length);
+        inquiry[0] = 5;
+        inquiry[1] = 0x80;
+        const char* product = other                     ? "DVD-ROM XYZ-1234"
+                              : (m_flags & kFlagListed) ? "DVDRAM KXS-7350P"
+                                                        : "DVD-RAM KVS-Q42R";
+        std::memcpy(inquiry + 16, product, 16);
+    }
+
     Input& m_input;
-    bool m_listed;
+    uint8_t m_flags;
     std::vector<Sent>& m_log;
     bool m_enumerated = false;
     uint8_t m_sense[kSenseLength] = {};
 };
+
+bool SameCommand(const Sent& a, const Sent& b) {
+    return std::memcmp(a.cdb, b.cdb, sizeof a.cdb) == 0 && a.buffer == b.buffer &&
+           a.length == b.length;
+}
 
 void PutBE32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 24);
@@ -140,15 +175,15 @@ int Download(const uint8_t* data, size_t size) {
         }
     }
 
-    std::vector<Sent> log;
-    auto transport = std::make_unique<FuzzTransport>(input, (flags & 1) != 0, log);
+    std::vector<Sent> sentLog;
+    auto transport = std::make_unique<FuzzTransport>(input, flags, sentLog);
     FuzzTransport* t = transport.get();
     CUpdateExecuter exec(std::move(transport));
+    FUZZ_CHECK(exec.SelectDrive(0u));
     FUZZ_CHECK(t->Enumerated());
     std::vector<unsigned> sleeps;
     exec.SetSleep([&](unsigned ms) { sleeps.push_back(ms); });
     exec.SetImage(body.get(), length);
-    exec.SelectDrive(0);
     exec.Download();
 
     const uint8_t result = exec.GetResult();
@@ -158,6 +193,36 @@ int Download(const uint8_t* data, size_t size) {
     const std::string& text = exec.GetErrorText();
     FUZZ_CHECK(result != ResultSucceeded || text.empty());
     FUZZ_CHECK(result != ResultSequenceError || text.empty());
+
+    // UNIT ATTENTION: the same command again, at most three times; only the last answer
+    // counts.
+    std::vector<Sent> log;
+    int repeats = 0;
+    for (size_t i = 0; i < sentLog.size(); ++i) {
+        const Sent& s = sentLog[i];
+        if (s.unitAttention && repeats < CDriveControl::kUnitAttentionRepeats) {
+            FUZZ_CHECK(i + 1 < sentLog.size() && SameCommand(s, sentLog[i + 1]));
+            ++repeats;
+            continue;
+        }
+        repeats = 0;
+        log.push_back(s);
+    }
+
+    // Before anything else the drive is asked who it is; nothing is sent to a drive that does
+    // not answer or answers as another drive.
+    if (log.empty()) {  // the code sizes do not walk the body: nothing is sent at all
+        FUZZ_CHECK(result == ResultFailed && sleeps.empty());
+        return 0;
+    }
+    FUZZ_CHECK(log[0].opcode == 0x12 && log[0].length == 36);
+    if (log[0].status != kStatusGood || !log[0].identity) {
+        FUZZ_CHECK(log.size() == 1);
+        FUZZ_CHECK(result == ResultFailed);
+        FUZZ_CHECK(text.find("nothing was written") != std::string::npos);
+        return 0;
+    }
+    log.erase(log.begin());
 
     // Every image chunk lies inside the body, continues its image and carries the right mode.
     uint32_t expectedOffset = 0;
@@ -193,7 +258,7 @@ int Download(const uint8_t* data, size_t size) {
         }
     }
     if (result == ResultFailed && lastChunk && lastChunk->status != 0 && !diagnostic) {
-        FUZZ_CHECK(text.size() == 88);
+        FUZZ_CHECK(text.size() >= 88 && text[87] == ')');
         FUZZ_CHECK(text.rfind(" (Error data = ", 0) == 0 && text.back() == ')');
     }
     return 0;
