@@ -5,6 +5,7 @@
 
 #include "app/system_services.h"
 #include "download/update_executer.h"
+#include "drive/concurrent.h"
 #include "package/path_rules.h"
 #include "package/update_data.h"
 #include "ui/about_dlg.h"
@@ -40,6 +41,18 @@ std::string TrimRight(std::string text) {
         text.pop_back();
     }
     return text;
+}
+
+// The model word of a drive-list label: its last word before the revision.
+std::string ModelWord(std::string label) {
+    auto blank = label.rfind(' ');
+    if (blank != std::string::npos)
+        label.erase(blank);
+    label = TrimRight(label);
+    blank = label.rfind(' ');
+    if (blank != std::string::npos)
+        label.erase(0, blank + 1);
+    return label;
 }
 
 }  // namespace
@@ -106,15 +119,19 @@ bool CVarnelDlg::OnInitDialog() {
     }
 
     m_bMinorHidden = data.m_bMinorRevHidden;
-    if (m_bUnattended)
+    if (m_bUnattended) {
         data.m_bLogMode = true;
+        // An old log must never speak for this run: it goes before any drive is asked.
+        m_bLogCleared = ClearResultLog();
+    }
 
     data.SearchTargets();
     const int count = data.GetTargetCount();
 
     if (count == 0) {
         m_nExitCode = data.m_strCustomer == "HPDTOCPE" ? kExitNoTargetCpe : kExitPending;
-        if (m_bSilent)
+        // The unattended run ends after its log, with this code unless the log fails.
+        if (m_bSilent && !m_bUnattended)
             EndDialog(m_nExitCode);
     }
 
@@ -146,6 +163,7 @@ bool CVarnelDlg::OnInitDialog() {
         Window().ListSetSel(IDC_DRIVE_LIST, found);
         SelectTarget(found);
     } else {
+        m_bInvalidDrive = true;
         Window().ListAdd(IDC_DRIVE_LIST, m_strDriveLetter + ": INVALID DRIVE");
         Window().ListSetSel(IDC_DRIVE_LIST, count);
         SelectTarget(0);
@@ -163,8 +181,13 @@ bool CVarnelDlg::OnInitDialog() {
     UpdateData(false);
 
     if (m_bUnattended) {
-        RunUnattended();
-        OnOK();
+        if (!RunUnattended()) {
+            EndDialog(kExitLogNotWritten);
+        } else if (count == 0 && m_bSilent) {
+            EndDialog(m_nExitCode);
+        } else {
+            OnOK();
+        }
     }
 
     if (m_bMinorHidden && data.m_strCustomer == "DELL") {
@@ -347,6 +370,7 @@ void CVarnelDlg::OnUpdateButton() {
         m_strMessage = Text(IDS_REMOVE_DISC);
         m_nExitCode = kExitPending;
     } else if (result == ResultSkipped) {
+        m_strMessage = Text(IDS_NOT_NECESSARY);
         m_nExitCode = kExitNotNecessary;
     } else {
         m_strMessage = Text(IDS_UPDATE_FAILED) + errorText;
@@ -406,8 +430,12 @@ uint8_t CVarnelDlg::StartUpdate() {
     EnableItem(kIdCancel, false);
     Window().BeginWaitCursor();
 
+    // Every drive's revision at once, then the same decision per drive as with one read each.
+    const std::vector<DriveRevision> revisions =
+        data.ReadDriveRevisions(static_cast<uint8_t>(m_nFirst), static_cast<uint8_t>(m_nLast));
     for (int j = m_nFirst; j <= m_nLast; ++j) {
-        data.ReadDriveRevision(static_cast<uint8_t>(j));
+        data.m_strCurRevision = revisions[static_cast<size_t>(j - m_nFirst)].revision;
+        data.m_strCurMinorRev = revisions[static_cast<size_t>(j - m_nFirst)].minor;
         if (data.m_bOnlyNewer && !IsNewerFirmware()) {
             m_pExecuters[static_cast<size_t>(j)]->SetResult(ResultSkipped);
         } else {
@@ -467,34 +495,47 @@ bool CVarnelDlg::AllWorkersDone() const {
     return true;
 }
 
+// Every drive of the run is asked at the same time, each through its own download object.
 bool CVarnelDlg::AnyDiscPresent() {
-    for (int j = m_nFirst; j <= m_nLast; ++j) {
-        if (m_pExecuters[static_cast<size_t>(j)]->IsUnitReady())
+    const size_t count = static_cast<size_t>(m_nLast - m_nFirst + 1);
+    std::vector<char> ready(count, 0);
+    RunConcurrently(count, kMaxDriveThreads, [&](size_t k, size_t) {
+        ready[k] = m_pExecuters[static_cast<size_t>(m_nFirst) + k]->IsUnitReady() ? 1 : 0;
+    });
+    for (char r : ready) {
+        if (r)
             return true;
     }
     return false;
 }
 
 void CVarnelDlg::EjectDiscs() {
-    for (int j = m_nFirst; j <= m_nLast; ++j) {
-        CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+    const size_t count = static_cast<size_t>(m_nLast - m_nFirst + 1);
+    RunConcurrently(count, kMaxDriveThreads, [&](size_t k, size_t) {
+        CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(m_nFirst) + k];
         if (e.IsUnitReady())
             e.EjectDisc();
-    }
+    });
 }
 
+// The first drive that failed decides the run, whatever was skipped before it; a run whose
+// every drive was skipped is skipped; drives updated beside skipped ones make a success.
 uint8_t CVarnelDlg::CollectResults(std::string* errorText) {
     uint8_t result = ResultSucceeded;
+    bool updated = false;
     for (int j = m_nFirst; j <= m_nLast; ++j) {
         CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
         const uint8_t r = e.GetResult();
         if (r == ResultSucceeded) {
+            updated = true;
             RefreshDriveEntry(j);
-        } else if (result == ResultSucceeded) {
+        } else if (r != ResultSkipped && result == ResultSucceeded) {
             result = r;
             *errorText = e.GetErrorText();
         }
     }
+    if (result == ResultSucceeded && !updated)
+        return ResultSkipped;
     return result;
 }
 
@@ -537,56 +578,76 @@ void CVarnelDlg::RebootSystem() {
     }
 }
 
-void CVarnelDlg::RunUnattended() {
+bool CVarnelDlg::RunUnattended() {
     CUpdateData& data = *m_pUpdateData;
     std::string model = "NO_DRIVE";
     std::string oldRevision;
     bool ok = false;
-    if (data.GetTargetCount() > 0) {
-        const bool all = m_nAllIndex >= 0 && m_nSelection == m_nAllIndex;
-        const int first = all ? 0 : m_nSelection;
-        const int last = all ? m_nExecuters - 1 : m_nSelection;
-        if (first < m_nExecuters) {
-            model = data.GetTargetLabel(static_cast<uint8_t>(first));
-            auto blank = model.rfind(' ');
-            if (blank != std::string::npos)
-                model.erase(blank);
-            model = TrimRight(model);
-            blank = model.rfind(' ');
-            if (blank != std::string::npos)
-                model.erase(0, blank + 1);
-
-            if (all) {
-                data.ReadDriveRevision(0);
-                oldRevision = VersionText(data.m_strCurRevision, data.m_strCurMinorRev);
+    // Nothing is touched when no log can be written, and a dl= letter that names no target
+    // names no drive at all.
+    const bool run = m_bLogCleared && !m_bInvalidDrive && data.GetTargetCount() > 0;
+    const bool all = m_nAllIndex >= 0 && m_nSelection == m_nAllIndex;
+    const int first = all ? 0 : m_nSelection;
+    const int last = all ? m_nExecuters - 1 : m_nSelection;
+    if (run && first < m_nExecuters) {
+        // The log names the first drive that was not updated (skipped by "only newer" or
+        // failed), otherwise the first drive of the run.
+        int reported = -1;
+        std::string reportedRevision;
+        ok = true;
+        for (int j = first; j <= last; ++j) {
+            CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+            data.ReadDriveRevision(static_cast<uint8_t>(j));
+            const std::string revision = VersionText(data.m_strCurRevision, data.m_strCurMinorRev);
+            bool updated = false;
+            if (m_bFileBroken) {
+                // A broken package is never written into a drive.
+            } else if (data.m_bOnlyNewer && !IsNewerFirmware()) {
+                e.SetResult(ResultSkipped);
             } else {
-                oldRevision = m_strCurVersion;
+                e.Download();
+                updated = e.GetResult() == ResultSucceeded;
             }
-
-            // A broken package is never written into a drive.
-            if (!m_bFileBroken) {
-                ok = true;
-                for (int j = first; j <= last; ++j) {
-                    CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
-                    e.Download();
-                    ok = ok && e.GetResult() == ResultSucceeded;
-                }
+            if (reported < 0 || (ok && !updated)) {
+                reported = j;
+                reportedRevision = revision;
             }
+            ok = ok && updated;
         }
+        model = ModelWord(data.GetTargetLabel(static_cast<uint8_t>(reported)));
+        oldRevision = all ? reportedRevision : m_strCurVersion;
     }
-    WriteResultLog(model, oldRevision, ok);
+    return WriteResultLog(model, oldRevision, ok);
 }
 
-void CVarnelDlg::WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok) {
-    const std::string path = m_services.WindowsFolder() + kPathSeparator + kResultLogName;
+std::string CVarnelDlg::ResultLogPath() {
+    return m_services.WindowsFolder() + kPathSeparator + kResultLogName;
+}
+
+// The log of this run exists, empty, from before the first drive command until the run
+// ends: an old log never speaks for it, and a run that could not be reported touches nothing.
+bool CVarnelDlg::ClearResultLog() {
+    const std::string path = ResultLogPath();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (std::FILE* log = std::fopen(path.c_str(), "wb"))
+            return std::fclose(log) == 0;
+        std::remove(path.c_str());  // read-only, but perhaps removable
+    }
+    return false;
+}
+
+bool CVarnelDlg::WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok) {
     const std::string text = "FILE=" + FileNamePart(UpperCase(m_strExePath)) + "\r\n" +
                              "MODEL=" + model + "\r\n" + "OLD_REV=" + oldRevision + "\r\n" +
                              "NEW_REV=" + m_strNewVersion + "\r\n" +
                              "STATUS=" + (ok ? "OK" : "NG") + "\r\n";
     // C stdio rather than streams: iostreams would double the size of the program.
-    std::FILE* log = std::fopen(path.c_str(), "wb");
+    std::FILE* log = std::fopen(ResultLogPath().c_str(), "wb");
     if (log == nullptr)
-        return;
-    std::fwrite(text.data(), 1, text.size(), log);
-    std::fclose(log);
+        return false;
+    bool written = std::fwrite(text.data(), 1, text.size(), log) == text.size();
+    written = std::fclose(log) == 0 && written;
+    if (!written)
+        std::remove(ResultLogPath().c_str());  // half a log is no log
+    return written;
 }

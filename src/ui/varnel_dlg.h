@@ -47,6 +47,10 @@ inline constexpr int kExitRebootRequired = 3010;
 inline constexpr int kExitNotNecessary = 1638;
 inline constexpr int kExitNoTargetCpe = 8;
 inline constexpr int kExitUnattended = 1;
+// Unattended run whose result log could not be written: no log speaks for this run (and
+// when that was clear before the run, no drive was touched). 29 is the system's "cannot
+// write" code and the same 8-bit status on Linux.
+inline constexpr int kExitLogNotWritten = 29;
 
 inline constexpr char kResultLogName[] = "qzfwup.txt";
 
@@ -80,8 +84,8 @@ public:
     void RefreshDriveEntry(int j);
     void EndBusy();
     void RebootSystem();
-    // Unattended run with the result log.
-    void RunUnattended();
+    // Unattended run with the result log; false when the log could not be written.
+    bool RunUnattended();
 
     // Set by the start-up before the dialog runs.
     CUpdateData* m_pUpdateData = nullptr;
@@ -128,11 +132,16 @@ private:
     bool IsRunnableSelection() const;
     void StartWorker(int j);
     void JoinWorkers();
-    void WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok);
+    std::string ResultLogPath();
+    // Empties (creates) the log before the run; false when no log can be written there.
+    bool ClearResultLog();
+    bool WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok);
 
     ISystemServices& m_services;
     std::map<unsigned, std::string> m_texts;
-    int m_nExecuters = 0;  // slots of m_pExecuters in use (the target count)
+    int m_nExecuters = 0;          // slots of m_pExecuters in use (the target count)
+    bool m_bInvalidDrive = false;  // dl= names no target
+    bool m_bLogCleared = true;     // the log is empty and can be written
     std::array<std::atomic<bool>, 256> m_bRunning{};
     std::vector<std::thread> m_workers;
 };

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "download/update_executer.h"
@@ -76,6 +78,15 @@ protected:
     int DownloadsOf(const std::string& drive) {
         const auto cdbs = sim->Cdbs(drive);
         return static_cast<int>(std::count(cdbs.begin(), cdbs.end(), kDiagnostic));
+    }
+
+    // Commands that change a drive: WRITE BUFFER, SEND DIAGNOSTIC, START STOP UNIT.
+    int WritesTo(const std::string& drive) {
+        int n = 0;
+        for (const std::string& cdb : sim->Cdbs(drive)) {
+            n += IsWriteBuffer(cdb) || cdb == kDiagnostic || cdb == kEject;
+        }
+        return n;
     }
 
     bool AnyWriteBuffer() {
@@ -278,12 +289,48 @@ TEST_F(UpdaterDialog, EveryDriveCurrentWithOnlyNewerIsSkipped) {
     Run({[](CHeadlessWindow& win) {
         ASSERT_TRUE(win.Control(IDC_UPDATE).enabled);
         win.Click(IDC_UPDATE);
-        EXPECT_EQ(LoadText(IDS_UPDATING), win.Text(IDC_MESSAGE_AREA));
+        EXPECT_EQ("Updating is not necessary.", win.Text(IDC_MESSAGE_AREA));
         EXPECT_EQ("UPDATE", win.Text(IDC_UPDATE_CAPTION));
     }});
     EXPECT_EQ(kExitNotNecessary, result);
     EXPECT_EQ(0, services.threadsStarted);
     EXPECT_FALSE(AnyWriteBuffer());
+}
+
+// "Only newer" on the all-drives entry: a failure outranks a skip wherever it stands; drives
+// updated beside skipped ones make a successful run; only a run of skipped drives is 1638.
+TEST_F(UpdaterDialog, RunOutcomeWithSkippedDrives) {
+    const std::string fails = "fault = WRITE_BUFFER 1 check 4 44 00\n";
+    const std::string failed =
+        "Updating was failed. Please repeat that. (Error data = 70 00 04 00 00 00 00 0A 00 00 00 "
+        "00 44 00 00 00 00 00 00 00 00 00 00 00 )";
+    struct Case {
+        const char* name;
+        std::string drives;
+        int exitCode;
+        std::string message;
+        std::string caption;
+    } cases[] = {
+        {"skipped, then failed", Drive('D', "1.05") + Drive('E', "1.00", fails), kExitPending,
+         failed, "UPDATE"},
+        {"failed, then skipped", Drive('D', "1.00", fails) + Drive('E', "1.07"), kExitPending,
+         failed, "UPDATE"},
+        {"skipped, then updated", Drive('D', "1.05") + Drive('E', "1.00"), kExitSuccess,
+         LoadText(IDS_UPDATE_OK), "REBOOT"},
+        {"all skipped", Drive('D', "1.05") + Drive('E', "1.07"), kExitNotNecessary,
+         "Updating is not necessary.", "UPDATE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdaterSpec wanted;
+        wanted.onlyNewer = true;
+        Setup(c.drives, wanted);
+        dlg->m_bAllDrives = true;
+        Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});
+        EXPECT_EQ(c.exitCode, result);
+        EXPECT_EQ(c.message, w->Text(IDC_MESSAGE_AREA));
+        EXPECT_EQ(c.caption, w->Text(IDC_UPDATE_CAPTION));
+    }
 }
 
 TEST_F(UpdaterDialog, TwoDrivesDownloadInParallel) {
@@ -622,35 +669,61 @@ TEST_F(UpdaterDialog, UnattendedLogCases) {
         std::string drives;
         bool all;
         bool silent;
+        std::string letter;  // dl=
+        bool onlyNewer;
         int exitCode;
-        std::string log;  // after FILE=
+        std::string log;      // after FILE=
+        std::string touched;  // drives that got a download; the others got no write at all
     } cases[] = {
-        {"no target", Drive('D', "2.00"), false, false, kExitUnattended,
-         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
-        {"no target, silent", Drive('D', "2.00"), false, true, kExitPending,
-         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
-        {"drive already current", Drive('D', "1.05"), false, false, kExitUnattended,
-         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
+        {"no target", Drive('D', "2.00"), false, false, "", false, kExitUnattended,
+         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", ""},
+        {"no target, silent", Drive('D', "2.00"), false, true, "", false, kExitPending,
+         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", ""},
+        {"drive already current", Drive('D', "1.05"), false, false, "", false, kExitUnattended,
+         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", ""},
         {"download fails", Drive('D', "1.00", "fault = SEND_DIAGNOSTIC 1 check 4 44 00\n"), false,
-         false, kExitUnattended, "MODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
-        {"all drives", Drive('D', "1.02") + Drive('E', "1.01"), true, false, kExitUnattended,
-         "MODEL=KVS-Q42R\r\nOLD_REV=1.02\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n"},
+         false, "", false, kExitUnattended,
+         "MODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", "D"},
+        {"all drives", Drive('D', "1.02") + Drive('E', "1.01"), true, false, "", false,
+         kExitUnattended, "MODEL=KVS-Q42R\r\nOLD_REV=1.02\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n", "DE"},
+        // The log names the drive that was not updated.
         {"all drives, second fails",
          Drive('D', "1.02") + Drive('E', "1.01", "fault = WRITE_BUFFER 1 check 4 44 00\n"), true,
-         false, kExitUnattended, "MODEL=KVS-Q42R\r\nOLD_REV=1.02\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n"},
+         false, "", false, kExitUnattended,
+         "MODEL=KVS-Q42R\r\nOLD_REV=1.01\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", "DE"},
+        // dl= that names no target: nothing is touched, whatever the first target is.
+        {"dl= of no drive", Drive('D', "1.00") + Drive('E', "1.01"), false, false, "Z", false,
+         kExitUnattended, "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", ""},
+        {"dl= of a current drive", Drive('D', "1.00") + Drive('E', "1.05"), false, false, "E",
+         false, kExitUnattended, "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", ""},
+        {"dl= of no drive, all", Drive('D', "1.00"), true, false, "Z", false, kExitUnattended,
+         "MODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", ""},
+        {"dl= of the second", Drive('D', "1.00") + Drive('E', "1.01"), false, false, "E", false,
+         kExitUnattended, "MODEL=KVS-Q42R\r\nOLD_REV=1.01\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n", "E"},
+        // "Only newer" holds as in the interactive run.
+        {"only newer, drive newer", Drive('D', "1.07"), false, false, "", true, kExitUnattended,
+         "MODEL=KVS-Q42R\r\nOLD_REV=1.07\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n", ""},
+        {"only newer, drive older", Drive('D', "1.00"), false, false, "", true, kExitUnattended,
+         "MODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n", "D"},
+        {"only newer, all, second newer", Drive('D', "1.00") + Drive('E', "1.07"), true, false, "",
+         true, kExitUnattended, "MODEL=KVS-Q42R\r\nOLD_REV=1.07\r\nNEW_REV=1.05\r\nSTATUS=NG\r\n",
+         "D"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Setup(c.drives);
+        UpdaterSpec wanted;
+        wanted.onlyNewer = c.onlyNewer;
+        Setup(c.drives, wanted);
         dlg->m_bUnattended = true;
         dlg->m_bAllDrives = c.all;
         dlg->m_bSilent = c.silent;
+        dlg->m_strDriveLetter = c.letter;
         Run();
         EXPECT_EQ(c.exitCode, result);
         EXPECT_EQ("FILE=UPD.EXE\r\n" + c.log, Log());
-        if (c.all) {
-            EXPECT_EQ(1, DownloadsOf("D"));
-            EXPECT_EQ(c.log.find("OK") != std::string::npos ? 1 : 0, DownloadsOf("E"));
+        for (const auto& state : sim->State()) {
+            const bool touched = c.touched.find(state.id) != std::string::npos;
+            EXPECT_EQ(touched, WritesTo(state.id) > 0) << state.id;
         }
     }
 }
@@ -667,20 +740,79 @@ TEST_F(UpdaterDialog, UnattendedBrokenPackageLogsWithoutDownload) {
     EXPECT_EQ(0, DownloadsOf("D"));
 }
 
-TEST_F(UpdaterDialog, UnattendedLogIsReplacedAndMissingFolderIsSilent) {
-    Setup(Drive('D', "1.00"));
-    testsupport::WriteAll(dir.File(kResultLogName), std::vector<uint8_t>(500, 'x'));
-    dlg->m_bUnattended = true;
-    Run();
-    EXPECT_EQ(0u, Log().find("FILE=UPD.EXE\r\n"));
-    EXPECT_EQ(std::string::npos, Log().find('x'));
+// Reads the result log when the first command reaches a drive ("(none)" when there is none).
+class LogWatchingTransport : public IScsiTransport {
+public:
+    LogWatchingTransport(std::unique_ptr<IScsiTransport> inner, std::string log,
+                         std::vector<std::string>* seen)
+        : m_inner(std::move(inner)), m_log(std::move(log)), m_seen(seen) {}
+    DriveTransport Kind() const override { return m_inner->Kind(); }
+    std::vector<DriveAddress> Candidates(bool cdromOnly) override {
+        return m_inner->Candidates(cdromOnly);
+    }
+    bool Open(const DriveAddress& addr) override { return m_inner->Open(addr); }
+    void Close() override { m_inner->Close(); }
+    TransportResult Execute(const ScsiCommand& cmd) override {
+        if (m_seen->empty()) {
+            std::ifstream in(m_log, std::ios::binary);
+            m_seen->push_back(in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)");
+        }
+        return m_inner->Execute(cmd);
+    }
+    const uint8_t* Sense() const override { return m_inner->Sense(); }
 
-    Setup(Drive('D', "1.00"));
-    services.windowsFolder = dir.File("missing");
-    dlg->m_bUnattended = true;
-    Run();
-    EXPECT_EQ(kExitUnattended, result);
-    EXPECT_EQ(1, DownloadsOf("D"));  // the download has taken place all the same
+private:
+    std::unique_ptr<IScsiTransport> m_inner;
+    std::string m_log;
+    std::vector<std::string>* m_seen;
+};
+
+TEST_F(UpdaterDialog, UnattendedLogOfAnEarlierRunNeverSpeaksForThisOne) {
+    const std::string stale =
+        "FILE=UPD.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n";
+    struct Case {
+        const char* name;
+        bool folderMissing;
+        bool silent;
+        int exitCode;
+        int downloads;
+    } cases[] = {
+        {"written anew", false, false, kExitUnattended, 1},
+        {"no log can be written", true, false, kExitLogNotWritten, 0},
+        {"no log can be written, silent", true, true, kExitLogNotWritten, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Setup(Drive('D', c.silent ? "2.00" : "1.00"));  // silent: no target either
+        testsupport::WriteAll(dir.File(kResultLogName),
+                              std::vector<uint8_t>(stale.begin(), stale.end()));
+        services.windowsFolder = c.folderMissing ? dir.File("missing") : dir.path();
+        std::vector<std::string> atFirstCommand;
+        const std::string file = sim->DriveFile();
+        const std::string log = services.windowsFolder + kPathSeparator + kResultLogName;
+        SetTransportFactory([&atFirstCommand, file, log] {
+            return std::make_unique<LogWatchingTransport>(CreateSimulatorTransport(file), log,
+                                                          &atFirstCommand);
+        });
+        data = std::make_unique<CUpdateData>();  // its search goes through the watcher too
+        data->ReadPackage(path);
+        dlg->m_pUpdateData = data.get();
+        dlg->m_bUnattended = true;
+        dlg->m_bSilent = c.silent;
+        Run();
+        SetTransportFactory([file] { return CreateSimulatorTransport(file); });
+        EXPECT_EQ(c.exitCode, result);
+        EXPECT_EQ(c.downloads, DownloadsOf("D"));
+        EXPECT_EQ(c.downloads, WritesTo("D") > 0 ? 1 : 0);
+        ASSERT_EQ(1u, atFirstCommand.size());
+        // Emptied before the first drive command (the search), or never there.
+        EXPECT_EQ(c.folderMissing ? "(none)" : "", atFirstCommand[0]);
+        if (!c.folderMissing) {
+            EXPECT_EQ(0u, Log().find("FILE=UPD.EXE\r\n"));
+            EXPECT_NE(std::string::npos, Log().find("OLD_REV=1.00\r\nNEW_REV=1.05\r\nSTATUS=OK"));
+        }
+    }
+    services.windowsFolder = dir.path();
 }
 
 }  // namespace
