@@ -17,6 +17,7 @@
 #include "ui/headless_window.h"
 #include "ui/mainte_dlg.h"
 #include "ui/message_dlg.h"
+#include "ui/strings.h"
 #include "ui/varnel_dlg.h"
 
 using testsupport::BuildUpdater;
@@ -228,6 +229,84 @@ TEST_F(Startup, CustomerRules) {
         EXPECT_EQ(c.longWait, longWait);
         if (std::string(c.customer) == "HPBPC") {
             EXPECT_EQ("QUICKBLAZE 1.00", w->title);
+        }
+    }
+}
+
+// Firmware goes only into the drive the search found, in every way of starting a run: a drive
+// that answers late, stops answering or is replaced after the search never shifts another
+// drive into a download, and a download whose drive no longer answers as the search saw it
+// writes nothing and fails.
+TEST_F(Startup, FirmwareOnlyIntoTheDriveTheSearchFound) {
+    const std::string other = "vendor = \"OTHER\"\nproduct = \"DVDRAM KXS-7350P\"\n";
+    const std::string failed = "Updating was failed. Please repeat that.";
+    struct Scene {
+        const char* name;
+        std::string drives;
+        std::string untouched;  // drives that must get no WRITE BUFFER or SEND DIAGNOSTIC
+        std::string updated;    // the drive that gets the firmware, if any
+        std::string error;      // the failing drive's error text
+    } scenes[] = {
+        // D answers only after the search gave up on it: E is the one target.
+        {"late answer",
+         "[drive]\nletter = D\n" + other + "revision = \"2.00\"\ninquiry_failures = 4\n" +
+             Drive('E', "1.00"),
+         "D", "E", ""},
+        // The target D stops answering after the search; E must not take its place.
+        {"stops answering",
+         Drive('D', "1.00") + "fault = INQUIRY 2+ check 2 04 01\n[drive]\nletter = E\n" + other,
+         "DE", "",
+         " (Drive D: does not answer; nothing was written) (Error data = 70 00 02 00 00 00 00 0A "
+         "00 00 00 00 04 01 00 00 00 00 00 00 00 00 00 00 )"},
+        {"replaced", Drive('D', "1.00") + "replaced = 1 \"OTHER\" \"DVDRAM KXS-7350P\"\n", "D", "",
+         " (Drive D: is now OTHER DVDRAM KXS-7350P, not QZEN DVD-RAM KVS-Q42R; nothing was "
+         "written)"},
+        {"unreachable", Drive('D', "1.00") + "fault = INQUIRY 2+ transport\n", "D", "",
+         " (Drive D: cannot be reached; nothing was written)"},
+    };
+    struct Path {
+        const char* name;
+        std::vector<std::string> args;
+        bool clicks;  // a person presses UPDATE, then EXIT
+        int success, failure;
+    } paths[] = {
+        {"silent", {"/s", "/all"}, false, kExitSuccess, kExitPending},
+        {"all drives", {"/au", "/ae", "/all"}, false, kExitSuccess, kExitPending},
+        {"interactive", {}, true, kExitSuccess, kExitPending},
+        {"unattended", {"/lw"}, false, kExitUnattended, kExitUnattended},
+    };
+    const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
+    for (const Scene& scene : scenes) {
+        for (const Path& path : paths) {
+            SCOPED_TRACE(std::string(scene.name) + ", " + path.name);
+            windows.scripts.clear();
+            if (path.clicks) {
+                windows.scripts[IDD_VARNEL] = {[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); },
+                                               [](CHeadlessWindow& win) { win.Click(kIdCancel); }};
+            }
+            const bool ok = !scene.updated.empty();
+            EXPECT_EQ(ok ? path.success : path.failure, Run(exe, path.args, scene.drives));
+            for (char d : scene.untouched) {
+                for (const std::string& cdb : sim->Cdbs(std::string(1, d))) {
+                    EXPECT_NE("3B", cdb.substr(0, 2)) << d;
+                    EXPECT_NE(kDiagnostic, cdb) << d;
+                }
+            }
+            for (const auto& state : sim->State())
+                EXPECT_EQ(state.id == scene.updated, state.revision == "1.05") << state.id;
+            EXPECT_EQ(ok ? 1 : 0, Downloads());
+            CHeadlessWindow* w = windows.Find(IDD_VARNEL);
+            ASSERT_NE(nullptr, w);
+            if (path.args.empty() || path.args[0] != "/lw") {
+                EXPECT_EQ(ok ? LoadText(IDS_UPDATE_OK) : failed + scene.error,
+                          w->Text(IDC_MESSAGE_AREA));
+            } else {
+                const auto log = testsupport::ReadAll(dir.File(kResultLogName));
+                EXPECT_EQ(std::string("FILE=UPD.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\n"
+                                      "NEW_REV=1.05\r\nSTATUS=") +
+                              (ok ? "OK" : "NG") + "\r\n",
+                          std::string(log.begin(), log.end()));
+            }
         }
     }
 }

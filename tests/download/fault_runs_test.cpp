@@ -183,31 +183,39 @@ TEST(FaultRuns, EveryCommandOfTheSequenceFails) {
         {"check 3 0C 00", SenseText(3, 0x0C, 0)},
         {"check 5 2C 00", SenseText(5, 0x2C, 0)},
         {"transport", kZeroText},
+        // Refusals without ASC/ASCQ: never good.
+        {"check 4 00 00", SenseText(4, 0, 0)},
+        {"check B 00 00", SenseText(0xB, 0, 0)},
+        {"status 08", kZeroText + " (Status = 08 BUSY)"},
+        {"status 18", kZeroText + " (Status = 18 RESERVATION CONFLICT)"},
+        {"status 28", kZeroText + " (Status = 28 TASK SET FULL)"},
+        {"status 02", kZeroText + " (Status = 02 CHECK CONDITION)"},  // without sense data
     };
+    constexpr size_t kKinds = sizeof kinds / sizeof kinds[0];
     struct Case {
-        const char* command;  // fault kind and count on drive D
-        const char* sent;     // D's commands, last one the failing one
-        uint8_t results[3];   // for the kinds above
-        uint8_t setting;      // byte 1 of D's setting block afterwards
-        bool installed;       // D runs the new firmware
+        const char* command;      // fault kind and count on drive D
+        const char* sent;         // D's commands, last one the failing one
+        uint8_t results[kKinds];  // for the kinds above
+        uint8_t setting;          // byte 1 of D's setting block afterwards
+        bool installed;           // D runs the new firmware
     } cases[] = {
         // Preparation: not reported; no restore without a cleared block.
-        {"READ_BUFFER 1", "R 1 2 3 4 D", {0, 0, 0}, 0x40, true},
-        {"WRITE_BUFFER 1", "R W 1 2 3 4 D", {0, 0, 0}, 0x40, true},
+        {"READ_BUFFER 1", "R 1 2 3 4 D", {}, 0x40, true},
+        {"WRITE_BUFFER 1", "R W 1 2 3 4 D", {}, 0x40, true},
         // Image chunks: first, middle and last of MAIN, the only one of CORE.
-        {"WRITE_BUFFER 2", "R W 1", {11, 12, 11}, 0x00, false},
-        {"WRITE_BUFFER 3", "R W 1 2", {11, 12, 11}, 0x00, false},
-        {"WRITE_BUFFER 4", "R W 1 2 3", {11, 12, 11}, 0x00, false},
-        {"WRITE_BUFFER 5", "R W 1 2 3 4", {11, 12, 11}, 0x00, false},
+        {"WRITE_BUFFER 2", "R W 1", {11, 12, 11, 11, 11, 11, 11, 11, 11}, 0x00, false},
+        {"WRITE_BUFFER 3", "R W 1 2", {11, 12, 11, 11, 11, 11, 11, 11, 11}, 0x00, false},
+        {"WRITE_BUFFER 4", "R W 1 2 3", {11, 12, 11, 11, 11, 11, 11, 11, 11}, 0x00, false},
+        {"WRITE_BUFFER 5", "R W 1 2 3 4", {11, 12, 11, 11, 11, 11, 11, 11, 11}, 0x00, false},
         // The diagnostic: 2C/00 is a failure like any other here.
-        {"SEND_DIAGNOSTIC 1", "R W 1 2 3 4 D", {11, 11, 11}, 0x00, false},
+        {"SEND_DIAGNOSTIC 1", "R W 1 2 3 4 D", {11, 11, 11, 11, 11, 11, 11, 11, 11}, 0x00, false},
         // Restore: never changes the result of a finished download.
-        {"TEST_UNIT_READY 1", kFullSequence, {0, 0, 0}, 0x40, true},
-        {"READ_BUFFER 2", "R W 1 2 3 4 D T R", {0, 0, 0}, 0x00, true},
-        {"WRITE_BUFFER 6", kFullSequence, {0, 0, 0}, 0x00, true},
+        {"TEST_UNIT_READY 1", kFullSequence, {}, 0x40, true},
+        {"READ_BUFFER 2", "R W 1 2 3 4 D T R", {}, 0x00, true},
+        {"WRITE_BUFFER 6", kFullSequence, {}, 0x00, true},
     };
     for (const Case& c : cases) {
-        for (size_t k = 0; k < 3; ++k) {
+        for (size_t k = 0; k < kKinds; ++k) {
             const std::string fault = std::string(c.command) + " " + kinds[k].wanted;
             SCOPED_TRACE(fault);
             SimulatedDrives sim(Drives("fault = " + fault + "\n"));
@@ -264,6 +272,90 @@ TEST(FaultRuns, DriveStopsAnswering) {
             return e.drive == "D" && e.result == "transport";
         }));
         EXPECT_EQ(sim.State()[0].revision, c.installed ? "1.10" : "1.00");
+        ExpectCompleteDownloads(sim, r);
+    }
+}
+
+// UNIT ATTENTION (sense key 6) means the drive did not execute the command: it goes out again,
+// byte for byte, at most three times, and the sequence goes on as if nothing had happened.
+TEST(FaultRuns, UnitAttentionRepeatsTheCommandAndTheSequenceGoesOn) {
+    const auto body = Body();
+    const std::map<std::string, std::string> slices = {
+        {"1", testsupport::HexHash(body.data(), 0x8000)},
+        {"2", testsupport::HexHash(body.data() + 0x8000, 0x8000)},
+        {"3", testsupport::HexHash(body.data() + 0x10000, kMainTotal - 0x10000)},
+        {"4", testsupport::HexHash(body.data() + kMainTotal, kCoreTotal)},
+    };
+    const std::string busReset = "check 6/29/00";
+    struct Case {
+        const char* name;
+        std::string faults;                // of drive D
+        const char* sent;                  // D's commands, a refused one followed by its repeat
+        std::vector<std::string> refused;  // results of the refused commands, in order
+        uint8_t result;
+    } cases[] = {
+        // Like the Linux scsi_debug drive: the command after new microcode reports 3F/16.
+        {"microcode changed",
+         "ua_after_microcode = yes\n",
+         "R W 1 2 3 4 4 D D T R W",
+         {"check 6/3F/16", "check 6/3F/16"},
+         ResultSucceeded},
+        {"bus reset on a chunk",
+         "fault = WRITE_BUFFER 3 check 6 29 00\n",
+         "R W 1 2 2 3 4 D T R W",
+         {busReset},
+         ResultSucceeded},
+        {"medium changed on the diagnostic",
+         "fault = SEND_DIAGNOSTIC 1 check 6 28 00\n",
+         "R W 1 2 3 4 D D T R W",
+         {"check 6/28/00"},
+         ResultSucceeded},
+        {"bus reset on the setting block",
+         "fault = READ_BUFFER 1 check 6 29 02\n",
+         "R R W 1 2 3 4 D T R W",
+         {"check 6/29/02"},
+         ResultSucceeded},
+        {"three in a row",
+         "fault = WRITE_BUFFER 3 check 6 29 00\nfault = WRITE_BUFFER 4 check 6 29 00\n"
+         "fault = WRITE_BUFFER 5 check 6 29 00\n",
+         "R W 1 2 2 2 2 3 4 D T R W",
+         {busReset, busReset, busReset},
+         ResultSucceeded},
+        {"four in a row",
+         "fault = WRITE_BUFFER 3+ check 6 29 00\n",
+         "R W 1 2 2 2 2",
+         {busReset, busReset, busReset, busReset},
+         ResultFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedDrives sim(Drives(c.faults));
+        auto execs = MakeExecuters(body);
+        sim.ClearJournal();
+        const auto r = RunAll(execs);
+        EXPECT_EQ(r[0].result, c.result);
+        EXPECT_EQ(r[0].error, c.result == ResultFailed ? SenseText(6, 0x29, 0) : "");
+        EXPECT_EQ(sim.State()[0].revision, c.result == ResultSucceeded ? "1.10" : "1.00");
+
+        std::vector<std::string> tokens, refused;
+        std::istringstream in(c.sent);
+        for (std::string t; in >> t;)
+            tokens.push_back(t);
+        std::vector<testsupport::JournalEntry> sent;
+        for (const auto& e : sim.Journal()) {
+            if (e.drive == "D" && e.cdb.rfind("12 ", 0) != 0)
+                sent.push_back(e);
+        }
+        ASSERT_EQ(sent.size(), tokens.size());
+        for (size_t i = 0; i < sent.size(); ++i) {
+            EXPECT_EQ(sent[i].cdb, kCommands.at(tokens[i])) << i;
+            if (slices.count(tokens[i])) {
+                EXPECT_EQ(sent[i].hash, slices.at(tokens[i])) << i;  // the same bytes again
+            }
+            if (sent[i].result != "good")
+                refused.push_back(sent[i].result);
+        }
+        EXPECT_EQ(refused, c.refused);
         ExpectCompleteDownloads(sim, r);
     }
 }
@@ -334,6 +426,10 @@ TEST(FaultRuns, UpdateRunReportsTheFailingDriveAndUpdatesTheOthers) {
          "Please remove a disc from the drive before updating."},
         {"fault = WRITE_BUFFER 2 transport", failed + kZeroText},
         {"fault = SEND_DIAGNOSTIC 1 check 5 2C 00", failed + SenseText(5, 0x2C, 0)},
+        // Refused without ASC/ASCQ: the last CORE chunk, the diagnostic, a busy drive.
+        {"fault = WRITE_BUFFER 12 check 4 00 00", failed + SenseText(4, 0, 0)},
+        {"fault = SEND_DIAGNOSTIC 1 check B 00 00", failed + SenseText(0xB, 0, 0)},
+        {"fault = WRITE_BUFFER 2 status 08", failed + kZeroText + " (Status = 08 BUSY)"},
         // Answers the first chunk, then nothing more.
         {"stop_after = " + std::to_string(beforeChunks + 1), failed + kZeroText},
     };

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "download/update_executer.h"
 #include "support/sim_support.h"
@@ -332,6 +336,92 @@ removable = no
     EXPECT_EQ(drive.GetHostAdapter(1), 1);
     EXPECT_EQ(drive.GetDriveLetter(0), '-');
     EXPECT_EQ(drive.GetDriveLetter(1), '-');
+}
+
+namespace {
+
+// Drives D, E, F, ... whose INQUIRY answers only when every drive has been asked: probing
+// them one after the other would never get an answer (each waits at most 10 s).
+struct Rendezvous {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    int inside = 0;
+    int most = 0;
+    int expected = 0;
+};
+
+class RendezvousTransport : public IScsiTransport {
+public:
+    explicit RendezvousTransport(std::shared_ptr<Rendezvous> meeting)
+        : m_meeting(std::move(meeting)) {}
+    DriveTransport Kind() const override { return TransportPassThrough; }
+    std::vector<DriveAddress> Candidates(bool) override {
+        std::vector<DriveAddress> out;
+        for (int i = 0; i < m_meeting->expected; ++i) {
+            DriveAddress a;
+            a.letter = static_cast<char>('D' + i);
+            out.push_back(a);
+        }
+        return out;
+    }
+    bool Open(const DriveAddress& addr) override {
+        m_letter = addr.letter;
+        return true;
+    }
+    void Close() override {}
+    TransportResult Execute(const ScsiCommand& cmd) override {
+        std::unique_lock<std::mutex> lock(m_meeting->mutex);
+        m_meeting->most = std::max(m_meeting->most, ++m_meeting->inside);
+        m_meeting->arrived.notify_all();
+        const bool met = m_meeting->arrived.wait_for(lock, std::chrono::seconds(10), [this] {
+            return m_meeting->most >= m_meeting->expected;
+        });
+        --m_meeting->inside;
+        if (!met)
+            return TransportFailed(0);
+        auto* data = static_cast<uint8_t*>(cmd.buffer);
+        std::memset(data, ' ', cmd.length);
+        data[1] = 0x80;
+        data[16] = static_cast<uint8_t>(m_letter);
+        return ScsiResult(0, m_sense, kSenseLength);
+    }
+    const uint8_t* Sense() const override { return m_sense; }
+    std::unique_ptr<IScsiTransport> NewChannel() const override {
+        return std::make_unique<RendezvousTransport>(m_meeting);
+    }
+
+private:
+    std::shared_ptr<Rendezvous> m_meeting;
+    char m_letter = '-';
+    uint8_t m_sense[kSenseLength] = {};
+};
+
+}  // namespace
+
+// Every address is probed at the same time on a channel of its own; the list keeps the
+// discovery order. The same for commands to several listed drives (ForEachDrive).
+TEST(Enumeration, DrivesAreAskedAtOnceAndKeepTheirOrder) {
+    auto meeting = std::make_shared<Rendezvous>();
+    meeting->expected = 6;
+    CDriveControl drive(std::make_unique<RendezvousTransport>(meeting));
+    ASSERT_TRUE(drive.EnumerateDrives(true));
+    EXPECT_EQ(meeting->most, 6);
+    ASSERT_EQ(drive.GetDriveCount(), 6);
+    for (unsigned i = 0; i < 6; ++i) {
+        EXPECT_EQ(drive.GetDriveLetter(i), 'D' + static_cast<int>(i));
+        EXPECT_EQ(drive.GetProduct(i)[0], 'D' + static_cast<int>(i));
+    }
+
+    meeting->most = 0;
+    meeting->expected = 3;
+    std::vector<char> answered(6, '-');
+    drive.ForEachDrive({1, 3, 5, 9}, [&](unsigned index, CDriveControl& one) {
+        uint8_t data[36];
+        if (one.SendCommand6(0x12, 0, 0, 0, 36, 0, data, 36, DirectionIn) == kStatusGood)
+            answered[index] = static_cast<char>(data[16]);
+    });
+    EXPECT_EQ(meeting->most, 3);
+    EXPECT_EQ(std::string(answered.begin(), answered.end()), "-E-G-I");  // 9: no such drive
 }
 
 TEST(Enumeration, AspiWithoutAdaptersFindsNothing) {
