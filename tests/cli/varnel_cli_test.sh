@@ -63,4 +63,65 @@ drives D 9.99
 sed -i 's/KVS-Q42R/OTHER-DRV/' "$work/drives.txt"
 run /s
 [ "$status" = 3 ] || fail "no target exited $status, want 3 (259)"
+
+# Firmware only where it belongs, and never a failure called success. One case per line:
+#   name | drive D keys | drive E | switches | exit status | drives without any write | log
+# Drive D is a target at 1.00 with the keys given ("other": another product at 2.00);
+# drive E ("-": none) likewise. The journal proves what each drive received.
+other='vendor = "OTHER"\nproduct = "DVDRAM KXS-7350P"\nrevision = "2.00"'
+log_ng='FILE=Q42R1.10.EXE\r\nMODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n'
+cases=(
+  "late answer shifts nothing|other\ninquiry_failures = 4|target|/s|0|D|"
+  "target stops answering|fault = INQUIRY 2+ check 2 04 01|other|/s|3|DE|"
+  "target replaced|replaced = 1 \"OTHER\" \"DVDRAM KXS-7350P\"|-|/s|3|D|"
+  "unattended, target replaced|replaced = 1 \"OTHER\" \"DVDRAM KXS-7350P\"|-|/lw|1|D|FILE=Q42R1.10.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n"
+  "diagnostic refused, HARDWARE ERROR 00/00|fault = SEND_DIAGNOSTIC 1 check 4 00 00|-|/s|3||"
+  "chunks refused, BUSY|fault = WRITE_BUFFER 2+ status 08|-|/s|3||"
+  "unit attention after new microcode|ua_after_microcode = yes|-|/s|0||"
+  "unattended, dl= of no drive||target|/lw /dl=Z|1|DE|$log_ng"
+  "unattended, only newer|revision = \"1.20\"|-|/lw|1|D|FILE=Q42R1.10.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.20\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n"
+)
+drive_text() {  # letter keys
+  local keys=$2
+  [ "$keys" = target ] && keys=
+  keys=${keys/#other/$other}
+  printf '[drive]\nletter = %s\nvendor = "QZEN"\nproduct = "DVD-RAM KVS-Q42R"\nrevision = "1.00"\ndelay_ms = 1\n%b\n' "$1" "$keys"
+}
+for c in "${cases[@]}"; do
+  IFS='|' read -r name keys_d keys_e switches want untouched want_log <<<"$c"
+  { echo "journal = journal.txt"; drive_text D "$keys_d"; [ "$keys_e" = - ] || drive_text E "$keys_e"; } >"$work/drives.txt"
+  rm -f "$work/journal.txt" "$work/drives.txt.state" "$work/log/qzfwup.txt"
+  # shellcheck disable=SC2086
+  run $switches
+  [ "$status" = "$want" ] || fail "$name: exit status $status, want $want: $(cat "$work/out.txt")"
+  for d in $(grep -o . <<<"$untouched"); do
+    ! grep -qE "^$d \| (3B|1D) " "$work/journal.txt" || fail "$name: drive $d was written"
+  done
+  if [ -n "$want_log" ]; then
+    printf '%b' "$want_log" | cmp -s - "$work/log/qzfwup.txt" ||
+      { cat -A "$work/log/qzfwup.txt"; fail "$name: log differs"; }
+  fi
+  if [ "$want" = 0 ]; then
+    grep -q 'revision "1.10"' "$work/drives.txt.state" || fail "$name: no drive updated"
+  elif [ "$want" = 3 ]; then
+    ! grep -q 'revision "1.10"' "$work/drives.txt.state" 2>/dev/null || fail "$name: a drive updated"
+  fi
+  if [[ $name == *microcode* ]]; then
+    # The drive refuses the command after new microcode once; it goes out again, unchanged.
+    grep -A1 'check 6/3F/16' "$work/journal.txt" >"$work/ua.txt"
+    refused=$(sed -n 1p "$work/ua.txt" | cut -d'|' -f1-3)
+    repeat=$(sed -n 2p "$work/ua.txt" | cut -d'|' -f1-3)
+    [ -n "$refused" ] && [ "$refused" = "$repeat" ] && sed -n 2p "$work/ua.txt" | grep -q '| good' ||
+      fail "$name: the refused command was not repeated: $(cat "$work/ua.txt")"
+  fi
+done
+
+# Unattended with a log that cannot be written: nothing is touched, exit status 29.
+drives D 1.00
+set +e
+VARNEL_SIMULATE=$work/drives.txt VARNEL_LOG_DIR=$work/missing "$updater" /lw </dev/null >"$work/out.txt" 2>&1
+status=$?
+set -e
+[ "$status" = 29 ] || fail "unwritable log: exit status $status, want 29"
+! grep -qE '^D \| (3B|1D) ' "$work/journal.txt" || fail "unwritable log: drive D was written"
 echo "1 passed, 0 failed"
