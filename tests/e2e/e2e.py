@@ -177,11 +177,13 @@ class Session:
         return out
 
     def drives(self, name, drives, aspi=False):
-        """A drive file with a journal; drives: list of (letter or address, revision)."""
+        """A drive file with a journal; drives: list of (letter or address, revision[, more
+        drive-file lines])."""
         lines = ["journal = %s.journal" % name, ""]
-        for where, revision in drives:
+        for where, revision, *more in drives:
             lines += ["[drive]", ("address = %s" if aspi else "letter = %s") % where,
-                      'vendor = "QZEN"', 'product = "DVD-RAM KVS-Q42R"', 'revision = "%s"' % revision, ""]
+                      'vendor = "QZEN"', 'product = "DVD-RAM KVS-Q42R"', 'revision = "%s"' % revision]
+            lines += list(more) + [""]
         path = self.path(name + ".txt")
         with open(path, "w") as f:
             f.write("\n".join(lines))
@@ -459,7 +461,9 @@ def aspi(s):
     """The ASPI transport (forced) against our WNASPI32.DLL over simulated drives."""
     exe = s.updater("upd")
     shutil.copy(s.aspi_dll, s.path("wnaspi32.dll"))
-    drives = s.drives("aspi", [("0.1.0", "1.05"), ("1.3.0", "1.05")], aspi=True)
+    # 1.3.0 refuses the command after new microcode once (UNIT ATTENTION): it goes out again.
+    drives = s.drives("aspi", [("0.1.0", "1.05"), ("1.3.0", "1.05", "ua_after_microcode = yes")],
+                      aspi=True)
     env = {"VARNEL_FORCE_ASPI": "1", "VARNEL_ASPI_DRIVES": winpath(drives),
            "WINEDLLOVERRIDES": "mscoree,mshtml=;wnaspi32=n"}
     code, shown, _ = s.run(exe, ["/s", "/au", "/ae", "/all"], env_extra=env)
@@ -468,6 +472,16 @@ def aspi(s):
         diag, writes = downloads(s, drives, d)
         check(diag == 1 and writes >= 2, "drive %s: %d diagnostics, %d writes" % (d, diag, writes))
     check(s.state(drives).count('revision "1.10"') == 2, "ASPI drives not updated")
+    check(any("check 6/3F/16" in l for l in s.journal(drives)), "no UNIT ATTENTION journaled")
+
+    # Refusals without ASC/ASCQ through ASPI: HARDWARE ERROR 00/00 and BUSY are failures.
+    refusing = s.drives("refusing", [("0.1.0", "1.05", "fault = SEND_DIAGNOSTIC 1 check 4 00 00"),
+                                     ("1.3.0", "1.05", "fault = WRITE_BUFFER 1 status 08")],
+                        aspi=True)
+    env["VARNEL_ASPI_DRIVES"] = winpath(refusing)
+    code, _, _ = s.run(exe, ["/s", "/au", "/ae", "/all"], env_extra=env)
+    check(code == 259, "refused ASPI run ended with %d" % code)
+    check('revision "1.10"' not in s.state(refusing), "a refusing drive counts as updated")
 
 
 def main():
