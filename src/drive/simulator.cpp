@@ -622,16 +622,17 @@ bool CDriveSimulator::ApplyDriveKey(SimDrive& d, const std::string& key,
         }
         return true;
     }
-    if (key == "removable" || key == "medium" || key == "verify" || key == "ua_after_microcode") {
-        bool b = false;
-        if (!single || !ParseBool(v, &b)) {
+    static const std::map<std::string, bool SimDrive::*> flags = {
+        {"removable", &SimDrive::removable},
+        {"medium", &SimDrive::medium},
+        {"verify", &SimDrive::verify},
+        {"ua_after_microcode", &SimDrive::uaAfterMicrocode},
+    };
+    if (const auto flag = flags.find(key); flag != flags.end()) {
+        if (!single || !ParseBool(v, &(d.*flag->second))) {
             *why = "yes or no expected";
             return false;
         }
-        (key == "removable" ? d.removable
-         : key == "medium"  ? d.medium
-         : key == "verify"  ? d.verify
-                            : d.uaAfterMicrocode) = b;
         return true;
     }
     if (key == "replaced") {
@@ -672,16 +673,18 @@ bool CDriveSimulator::ApplyDriveKey(SimDrive& d, const std::string& key,
         }
         return true;
     }
-    if (key == "delay_ms" || key == "inquiry_failures" || key == "tur_failures" ||
-        key == "stop_after") {
+    static const std::map<std::string, uint32_t SimDrive::*> numbers = {
+        {"delay_ms", &SimDrive::delayMs},
+        {"inquiry_failures", &SimDrive::inquiryFailures},
+        {"tur_failures", &SimDrive::turFailures},
+        {"stop_after", &SimDrive::stopAfter},
+    };
+    if (const auto number = numbers.find(key); number != numbers.end()) {
         if (!single || !ParseNumber(v, key == "delay_ms" ? 600000u : 0xFFFFFFFFu, &n, 10)) {
             *why = "a decimal number expected";
             return false;
         }
-        (key == "delay_ms"           ? d.delayMs
-         : key == "inquiry_failures" ? d.inquiryFailures
-         : key == "tur_failures"     ? d.turFailures
-                                     : d.stopAfter) = n;
+        d.*number->second = n;
         return true;
     }
     if (key == "fault") {
