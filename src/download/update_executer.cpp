@@ -84,12 +84,13 @@ bool CUpdateExecuter::SelectDrive(unsigned index) {
         return SelectDrive(m_drive.GetDriveInfo(index));
     m_target = DriveInfo();
     m_strModel.clear();
-    m_bDriveChosen = false;
-    m_drive.AttachDrive(DriveInfo());
+    m_bDriveChosen = false;  // no command goes anywhere
     return false;
 }
 
 bool CUpdateExecuter::IsUnitReady() {
+    if (!m_bDriveChosen)
+        return false;
     for (int attempt = 0; attempt < kUnitReadyAttempts; ++attempt) {
         if (m_drive.SendCommand6(kTestUnitReady, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone) ==
             kStatusGood) {
@@ -100,6 +101,8 @@ bool CUpdateExecuter::IsUnitReady() {
 }
 
 bool CUpdateExecuter::EjectDisc() {
+    if (!m_bDriveChosen)
+        return false;
     return m_drive.SendCommand6(kStartStopUnit, 0, 0, 0, 0x02, 0, nullptr, 0, DirectionNone) ==
            kStatusGood;
 }

@@ -320,3 +320,37 @@ delay_ms = 1
     EXPECT_EQ(sim.Cdbs("D").size(), 1u + 2u + 7u + 2u + 1u + 3u);
     EXPECT_EQ(sim.Cdbs("E").size(), 1u + 7u + 2u + 1u);
 }
+
+// The download object opens the drive it is given and no other: no enumeration of its own,
+// one identity check, then the download. An index of no drive leaves it without a drive.
+TEST(Download, OpensTheDriveItIsGivenAndNoOther) {
+    SimulatedDrives sim(std::string(kPlainDrive) +
+                        "[drive]\nletter = E\nproduct = \"DVD-RAM KVS-Q42R\"\nmedium = yes\n");
+    CDriveControl search;
+    ASSERT_TRUE(search.EnumerateDrives(true));
+    ASSERT_EQ(search.GetDriveCount(), 2);
+    const auto body = MakeImage(true, 2000);
+    sim.ClearJournal();
+    CUpdateExecuter exec;
+    exec.SetSleep([](unsigned) {});
+    exec.SetImage(body.data(), static_cast<uint32_t>(body.size()));
+    ASSERT_TRUE(exec.SelectDrive(search.GetDriveInfo(1)));
+    EXPECT_TRUE(sim.Journal().empty());
+    EXPECT_EQ(exec.GetModelName(), "DVD-RAM KVS-Q42R");
+    exec.Download();
+    EXPECT_EQ(exec.GetResult(), ResultSucceeded);
+    EXPECT_TRUE(sim.Cdbs("D").empty());
+    EXPECT_EQ(sim.Cdbs("E"), (std::vector<std::string>{kIdentity, Chunk(5, 0, 2000), kDiagnostic}));
+
+    CUpdateExecuter none;
+    none.SetImage(body.data(), static_cast<uint32_t>(body.size()));
+    EXPECT_FALSE(none.SelectDrive(7u));
+    sim.ClearJournal();
+    EXPECT_FALSE(none.IsUnitReady());
+    EXPECT_FALSE(none.EjectDisc());
+    none.Download();
+    EXPECT_EQ(none.GetResult(), ResultFailed);
+    EXPECT_EQ(none.GetErrorText(), " (No drive selected; nothing was written)");
+    EXPECT_TRUE(sim.Journal().empty());
+    EXPECT_TRUE(sim.State()[1].medium);
+}
