@@ -59,6 +59,7 @@ void CUpdateData::ReadPackage(const std::string& path) {
     const int64_t n = ReadFilePrefix(path, m_pFileImage, kBufferSize);
     if (n < 0) {
         m_nFileSize = m_nEngineSize = 0;
+        m_bSigned = false;
         return;
     }
     m_strFileName = FileNamePart(path);
@@ -80,6 +81,9 @@ void CUpdateData::ReadPackageFromMemory(const uint8_t* data, size_t size,
 void CUpdateData::LoadPackage(uint32_t fileSize) {
     std::string trailerRevision, trailerMinor;
     m_nFileSize = m_nEngineSize = fileSize;
+    // The package of a signed updater ends in front of its certificate table: the bytes
+    // in use end there.
+    m_nFileSize = LocatePackageEnd();
     DetectPackage(&trailerRevision, &trailerMinor);
     if (m_nPackageLength == 0)
         return;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "drive/drive_control.h"
+#include "package/pe_signature.h"
 #include "package/trailer.h"
 
 inline constexpr uint32_t kBufferSize = 4194304;       // both fixed buffers
@@ -67,6 +68,11 @@ public:
     // A package was found but must never be written into a drive.
     bool IsPackageBroken() const { return m_fault != PackageFault::None; }
     PackageFault GetPackageFault() const { return m_fault; }
+    // The certificate table of the file read when it is signed (false when it is not).
+    bool GetSignature(CertificateTable* table) const {
+        *table = m_signature;
+        return m_bSigned;
+    }
 
     const uint8_t* GetFirmware() const { return m_pFirmware; }
     uint32_t GetFirmwareLength() const { return m_nFirmwareLength; }
@@ -143,8 +149,13 @@ public:
 private:
     void LoadPackage(uint32_t fileSize);
     void DetectPackage(std::string* trailerRevision, std::string* trailerMinor);
+    // m_nFileSize, or for a signed file whose trailer lies in front of its certificate
+    // table, where that trailer ends (sets m_bSigned and m_signature).
+    uint32_t LocatePackageEnd();
 
     PackageFault m_fault = PackageFault::None;
+    bool m_bSigned = false;
+    CertificateTable m_signature;
     std::string m_strFileName;  // file name of the package read, for the minor-revision rule
     std::function<int64_t()> m_clock;
 };
