@@ -45,6 +45,13 @@ public:
     // True when the restart request was accepted.
     virtual bool RequestRestart() = 0;
 
+    // While firmware is being written: keep the system from sleeping (on) and let it sleep
+    // again (off); hold off shutdown, restart and sleep, giving reason where the system
+    // shows one, and release them again. Outside a run nothing is held.
+    virtual void KeepSystemAwake(bool on) = 0;
+    virtual void BlockShutdown(const std::string& reason) = 0;
+    virtual void UnblockShutdown() = 0;
+
     // What to do about drive devices that could not be opened for lack of permission
     // (deniedDevices of them): a text for the updater dialog's message area. Empty where
     // the system has no such advice (Windows).
@@ -52,6 +59,24 @@ public:
 
     virtual bool StdinIsTerminal() = 0;
     virtual bool StdoutIsTerminal() = 0;
+};
+
+// Holds the system awake and shutdown off for its lifetime: one run that writes firmware.
+class CRunProtection {
+public:
+    CRunProtection(ISystemServices& services, const std::string& reason) : m_services(services) {
+        m_services.KeepSystemAwake(true);
+        m_services.BlockShutdown(reason);
+    }
+    ~CRunProtection() {
+        m_services.UnblockShutdown();
+        m_services.KeepSystemAwake(false);
+    }
+    CRunProtection(const CRunProtection&) = delete;
+    CRunProtection& operator=(const CRunProtection&) = delete;
+
+private:
+    ISystemServices& m_services;
 };
 
 // The running system's services. argv is used where the system has no raw command line.
