@@ -6,6 +6,7 @@
 
 #include "app/command_option.h"
 #include "app/system_services.h"
+#include "ui/win32_window.h"
 
 namespace {
 
@@ -70,6 +71,13 @@ public:
     }
 
     bool RequestRestart() override { return ExitWindowsEx(EWX_REBOOT, 0xFFFFFFFF) != FALSE; }
+
+    void KeepSystemAwake(bool on) override {
+        SetThreadExecutionState(on ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+    }
+
+    void BlockShutdown(const std::string& reason) override { SetWin32ShutdownBlock(&reason); }
+    void UnblockShutdown() override { SetWin32ShutdownBlock(nullptr); }
 
     bool StdinIsTerminal() override { return _isatty(0) != 0; }
     bool StdoutIsTerminal() override { return _isatty(1) != 0; }

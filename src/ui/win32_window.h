@@ -4,9 +4,15 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "ui/dialog_window.h"
 
 // Windows of the running module's dialog templates. Texts are 8-bit in the code page of
 // the running system.
 std::unique_ptr<IWindowFactory> CreateWin32WindowFactory();
+
+// While a reason is set, every dialog window refuses the end of the session
+// (WM_QUERYENDSESSION answers FALSE) and names the reason to the system
+// (ShutdownBlockReasonCreate); nullptr lifts the block. User-interface thread only.
+void SetWin32ShutdownBlock(const std::string* reason);

@@ -21,6 +21,7 @@ import time
 import zlib
 
 CASES = {}
+WINE_FONTS = "/usr/share/wine/fonts"
 
 
 def case(f):
@@ -136,6 +137,13 @@ class Session:
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=600)
+        # Wine's own fonts (Debian's fonts-wine: Marlett draws the title-bar buttons, Tahoma is
+        # the dialog font): this Wine looks for them in the prefix's Fonts folder only.
+        fonts = os.path.join(self.prefix, "drive_c", "windows", "Fonts")
+        if os.path.isdir(WINE_FONTS) and os.path.isdir(fonts):
+            for name in os.listdir(WINE_FONTS):
+                if not os.path.exists(os.path.join(fonts, name)):
+                    shutil.copy(os.path.join(WINE_FONTS, name), fonts)
         # Without a window manager Wine must draw the title bars itself.
         user_reg = os.path.join(self.prefix, "user.reg")
         text = open(user_reg, encoding="utf-8", errors="replace").read() if os.path.exists(user_reg) else ""
@@ -176,12 +184,13 @@ class Session:
         self.pkg_tool(*args)
         return out
 
-    def drives(self, name, drives, aspi=False):
+    def drives(self, name, drives, aspi=False, delay_ms=0):
         """A drive file with a journal; drives: list of (letter or address, revision)."""
         lines = ["journal = %s.journal" % name, ""]
         for where, revision in drives:
             lines += ["[drive]", ("address = %s" if aspi else "letter = %s") % where,
-                      'vendor = "QZEN"', 'product = "DVD-RAM KVS-Q42R"', 'revision = "%s"' % revision, ""]
+                      'vendor = "QZEN"', 'product = "DVD-RAM KVS-Q42R"', 'revision = "%s"' % revision,
+                      "delay_ms = %d" % delay_ms, ""]
         path = self.path(name + ".txt")
         with open(path, "w") as f:
             f.write("\n".join(lines))
@@ -468,6 +477,35 @@ def aspi(s):
         diag, writes = downloads(s, drives, d)
         check(diag == 1 and writes >= 2, "drive %s: %d diagnostics, %d writes" % (d, diag, writes))
     check(s.state(drives).count('revision "1.10"') == 2, "ASPI drives not updated")
+
+
+@case
+def progress(s):
+    """A run that lasts: the progress bar appears and fills, the session may not end."""
+    exe = s.updater("upd")
+    # Each command takes 150 ms: the chunks of a download take a few seconds.
+    drives = s.drives("slow", [("D", "1.05"), ("E", "1.05")], delay_ms=150)
+    code, _, _ = s.run(exe, drives=drives, steps=[
+        "window Varnel 20 1013",
+        "visible 1035 0",
+        "queryend 1",
+        "select 1013 2",
+        "text 1016 ****",
+        "click 1011",
+        "visible 1035 1",
+        "position 1035 1 99 30",
+        "queryend 0",
+        s.shot("updater-progress"),
+        "text 1018 REBOOT 60",
+        "position 1035 100 100",
+        "queryend 1",
+        "click 2",
+        "gone",
+    ])
+    check(code == 0, "run ended with %d" % code)
+    for d in ("D", "E"):
+        check(downloads(s, drives, d)[0] == 1, "drive %s was not updated" % d)
+    s.collect_shots()
 
 
 def main():

@@ -28,11 +28,16 @@
 //   click ID             press button ID
 //   type ID TEXT         put TEXT into edit box (or combo box) ID
 //   sys CMD              choose system-menu command CMD
+//   position ID MIN MAX [T]  wait until progress bar ID stands between MIN and MAX
+//   queryend 0|1         ask the window whether the session may end (WM_QUERYENDSESSION);
+//                        its answer must be FALSE (0) / TRUE (1)
 //   title TEXT           the window's title is TEXT
 //   shot FILE            save a picture of the window (24-bit BMP)
 //   sleep MS
 //   dump                 print the program's visible windows and their controls
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -340,6 +345,15 @@ public:
             }
             return true;
         }
+        if (op == "queryend") {
+            DWORD_PTR answer = 0;
+            if (!SendMessageTimeoutA(m_window, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                     &answer)) {
+                *why = "no answer to WM_QUERYENDSESSION";
+                return false;
+            }
+            return Expect(arg(1), answer != 0 ? "1" : "0", "WM_QUERYENDSESSION answer", why);
+        }
         if (op == "sys") {
             PostMessageA(m_window, WM_SYSCOMMAND, static_cast<WPARAM>(num(1)), 0);
             return true;
@@ -369,6 +383,16 @@ public:
         if (op == "visible") {
             return state(arg(2), "visible " + arg(1),
                          [&] { return std::string(IsWindowVisible(control) ? "1" : "0"); });
+        }
+        if (op == "position") {
+            const int low = num(2), high = num(3);
+            std::string seen;
+            return WaitFor(t.size() > 4 ? num(4) : 20, why, "", [&] {
+                const auto pos = static_cast<int>(SendMessageA(control, PBM_GETPOS, 0, 0));
+                *why = "progress bar " + arg(1) + " stands at " + std::to_string(pos) +
+                       ", expected " + arg(2) + " to " + arg(3);
+                return pos >= low && pos <= high;
+            });
         }
         if (op == "entries") {
             return state(arg(2), "entries of " + arg(1),
@@ -508,7 +532,8 @@ const std::vector<DialogSpec>& DialogSpecs() {
           {1018, "edit", 126, 115, 30, 12},
           {1019, "edit", 161, 115, 30, 12},
           {1011, "button", 126, 127, 30, 30},
-          {2, "button", 161, 127, 30, 30}}},
+          {2, "button", 161, 127, 30, 30},
+          {1035, "msctls_progress32", 5, 162, 190, 8}}},
         {129,
          "Varnel.exe - Maintenance mode Ver.3.74K",
          275,
