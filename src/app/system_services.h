@@ -21,13 +21,15 @@ class ISystemServices {
 public:
     virtual ~ISystemServices() = default;
 
-    // Full path of the program's module file.
+    // Full path of the program's own file, the one its package is read from (empty when the
+    // system cannot tell).
     virtual std::string ModulePath() = 0;
     // The command line as the system gave it (Windows form, program name first).
     virtual std::string RawCommandLine() = 0;
     // The command-line items after the program name.
     virtual std::vector<std::string> Arguments() = 0;
-    // Path of the running executable, whose appended package is read.
+    // The name the program was started by (Windows: from the command line, relative when
+    // started so); only used as a name.
     virtual std::string ExecutablePath() = 0;
     virtual bool ChangeDirectory(const std::string& dir) = 0;
     // Folder of the unattended result log (Windows: the Windows directory).

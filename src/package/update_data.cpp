@@ -53,6 +53,10 @@ void CUpdateData::DetectPackage(std::string* trailerRevision, std::string* trail
 }
 
 void CUpdateData::ReadPackage(const std::string& path) {
+    ReadPackage(path, path);
+}
+
+void CUpdateData::ReadPackage(const std::string& path, const std::string& name) {
     m_fault = PackageFault::None;
     m_byImageCheckResult = CHECK_OK;
     m_nFirmwareLength = 0;
@@ -62,7 +66,7 @@ void CUpdateData::ReadPackage(const std::string& path) {
         m_bSigned = false;
         return;
     }
-    m_strFileName = FileNamePart(path);
+    m_strFileName = FileNamePart(name);
     LoadPackage(static_cast<uint32_t>(n));
 }
 

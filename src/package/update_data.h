@@ -60,6 +60,9 @@ public:
 
     // Package reading and the mode tests.
     void ReadPackage(const std::string& path);
+    // The same, with the file-name rule (minor revision shown) applied to name, the name
+    // the program was started by, instead of to path.
+    void ReadPackage(const std::string& path, const std::string& name);
     // The same on file bytes already in memory (at most 4 MiB are taken); fileName
     // stands for the file name part of the path.
     void ReadPackageFromMemory(const uint8_t* data, size_t size, const std::string& fileName);

@@ -508,6 +508,66 @@ def progress(s):
     s.collect_shots()
 
 
+@case
+def startup(s):
+    """Started from cmd.exe in the usual ways, the program reads its own file."""
+    exe = s.updater("upd")
+    bare = s.path("bare.exe")
+    shutil.copy(s.exe, bare)
+    s.sample("sub")  # sub\sample.prm with its program files
+    os.makedirs(s.path("other"))
+    work = winpath(s.work)
+    log = os.path.join(s.prefix, "drive_c", "windows", "qzfwup.txt")
+
+    def fresh_drives(drives):
+        for old in ("drives.journal", "drives.txt.state"):
+            if os.path.exists(s.path(old)):
+                os.remove(s.path(old))
+        return s.drives("drives", drives)
+
+    def from_cmd(name, lines):
+        batch = s.path(name + ".bat")
+        with open(batch, "w", newline="\r\n") as f:
+            f.write("@echo off\n" + "\n".join(lines) + "\nexit /b %errorlevel%\n")
+        env = dict(s.env, VARNEL_SIMULATE=winpath(s.path("drives.txt")))
+        rc, out = s.wine([s.winrun, "run", "cmd.exe", "/c", winpath(batch)], env)
+        codes = [int(l[5:]) for l in out.splitlines() if l.startswith("exit=")]
+        check(rc == 0 and codes, "winrun: %s" % out)
+        return codes[0], out
+
+    cases = [
+        ("relative name, plain argument in a subfolder",
+         ["cd /d " + work, r"upd.exe sub\sample.prm /s /all"]),
+        ("through PATH from another folder",
+         ["set PATH=" + work + ";%PATH%", "cd /d " + work + r"\other", "upd /s /all"]),
+        ("quoted full path from another folder",
+         ["cd /d " + work + r"\other", '"%s" /s /all' % winpath(exe)]),
+    ]
+    for what, lines in cases:
+        drives = fresh_drives([("D", "1.05"), ("E", "1.05")])
+        code, out = from_cmd("case", lines)
+        check(code == 0, "%s: exit %d\n%s" % (what, code, out))
+        for d in ("D", "E"):
+            check(downloads(s, drives, d)[0] == 1, "%s: drive %s was not updated" % (what, d))
+
+    # A name without .exe and a plain argument in a subfolder: the log names the file as started.
+    if os.path.exists(log):
+        os.remove(log)
+    fresh_drives([("D", "1.05")])
+    code, out = from_cmd("logged", ["cd /d " + work, r"upd sub\sample.prm /lw"])
+    check(code == 1, "unattended run: exit %d\n%s" % (code, out))
+    lines = open(log, "rb").read().decode().split("\r\n") if os.path.exists(log) else []
+    check(lines[:1] == ["FILE=UPD.EXE"] and "STATUS=OK" in lines, "qzfwup.txt: %r" % lines)
+
+    # Maintenance mode with a parameter file in a subfolder: the engine is the program itself.
+    code, out = from_cmd("generate", ["cd /d " + work, r"bare.exe sub\sample.prm /a /op=CMD"])
+    check(code == 0, "generation: exit %d\n%s" % (code, out))
+    made = s.path(os.path.join("sub", "CMD_1.10.exe"))
+    check(os.path.exists(made), "nothing generated: %s" % os.listdir(s.path("sub")))
+    info = s.pkg_tool("inspect", winpath(made))
+    check('"offset": %d' % os.path.getsize(bare) in info, "engine is not bare.exe:\n" + info)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True, help="the Windows build folder")
