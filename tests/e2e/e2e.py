@@ -12,6 +12,7 @@ Needs wine, Xvfb and python3 (scripts/setup.sh installs them).
 """
 
 import argparse
+import json
 import os
 import shutil
 import struct
@@ -566,6 +567,87 @@ def startup(s):
     check(os.path.exists(made), "nothing generated: %s" % os.listdir(s.path("sub")))
     info = s.pkg_tool("inspect", winpath(made))
     check('"offset": %d' % os.path.getsize(bare) in info, "engine is not bare.exe:\n" + info)
+
+
+def fnv1a64(data):
+    h = 0xcbf29ce484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % h
+
+
+def written_chunks(session, drive_file, drive):
+    """The fnv1a64 hashes of the WRITE BUFFER chunks a drive received, in order."""
+    return [l.rsplit(" ", 1)[1] for l in session.journal(drive_file)
+            if l.startswith(drive + " | 3B 0") and "| good | fnv1a64 " in l]
+
+
+def expected_chunks(folder):
+    """The hashes of the 32 KiB chunks of main.bin and core.bin, image by image."""
+    hashes = []
+    for name in ("main.bin", "core.bin"):
+        image = open(os.path.join(folder, name), "rb").read()
+        hashes += [fnv1a64(image[i:i + 32768]) for i in range(0, len(image), 32768)]
+    return hashes
+
+
+@case
+def signed(s):
+    """Authenticode-signed updaters (osslsigncode, a throwaway certificate): found, run, made."""
+    key, cert = s.path("key.pem"), s.path("cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=Varnel e2e"], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def sign(unsigned, out):
+        r = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Varnel",
+                            "-in", unsigned, "-out", out], capture_output=True, timeout=120)
+        check(r.returncode == 0, "osslsigncode sign %s: %s" % (unsigned, r.stdout + r.stderr))
+        r = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", out],
+                           capture_output=True, timeout=120)
+        check(r.returncode == 0 and b"Signature verification: ok" in r.stdout,
+              "osslsigncode verify %s:\n%s" % (out, (r.stdout + r.stderr).decode()))
+
+    def inspect(path):
+        info = json.loads(s.pkg_tool("inspect", winpath(path)))
+        check(info["valid"], "%s: package not valid" % path)
+        return info
+
+    # A generated updater, signed: verified, its package found in front of the signature,
+    # and it updates two drives with exactly the program files' bytes.
+    exe = s.updater("upd")
+    signed_exe = s.path("signed.exe")
+    sign(exe, signed_exe)
+    info = inspect(signed_exe)
+    check(info["signature"]["present"], "inspect sees no signature")
+    check(info["package_end"] == os.path.getsize(exe) and
+          info["file_size"] == os.path.getsize(signed_exe), "inspect: %r" % info)
+    drives = s.drives("two", [("D", "1.05"), ("E", "1.05")])
+    code, shown, _ = s.run(signed_exe, ["/s", "/all"], drives=drives)
+    check(code == 0 and not shown, "signed updater ended with %d" % code)
+    want = expected_chunks(s.path("fw-upd"))
+    for d in ("D", "E"):
+        check(downloads(s, drives, d)[0] == 1, "drive %s: no diagnostic" % d)
+        check(written_chunks(s, drives, d) == want, "drive %s received other bytes" % d)
+
+    # A signed engine: maintenance mode and varnel-pkg both drop its signature, and what
+    # they make can be signed and verified.
+    engine = s.path("varnel.exe")
+    sign(s.exe, engine)
+    engine_size = os.path.getsize(engine)
+    folder = s.sample("fw-engine")
+    code, _, _ = s.run(engine, [winpath(os.path.join(folder, "sample.prm")), "/a", "/op=SIG"])
+    check(code == 0, "generation with a signed engine ended with %d" % code)
+    made = [os.path.join(folder, "SIG_1.10.exe"), s.path("pkg.exe")]
+    s.pkg_tool("build", "--engine", winpath(engine), "--prm",
+               winpath(os.path.join(folder, "sample.prm")), "--out", winpath(made[1]))
+    for path in made:
+        info = inspect(path)
+        check(not info["signature"]["present"], "%s keeps a signature" % path)
+        check(info["offset"] < engine_size - 1000, "%s keeps the certificate table" % path)
+        sign(path, path + ".signed")
+        check(inspect(path + ".signed")["package_end"] == os.path.getsize(path),
+              "signed %s: package not found" % path)
 
 
 def main():
