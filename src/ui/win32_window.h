@@ -16,3 +16,9 @@ std::unique_ptr<IWindowFactory> CreateWin32WindowFactory();
 // (WM_QUERYENDSESSION answers FALSE) and names the reason to the system
 // (ShutdownBlockReasonCreate); nullptr lifts the block. User-interface thread only.
 void SetWin32ShutdownBlock(const std::string* reason);
+
+// Dialog font of a template whose face is not installed: the system's dialog face ("MS Shell
+// Dlg 2") at the template's size for the dialog and every control, instead of whatever the
+// font mapper would substitute. Called for every dialog as it is created.
+struct HWND__;
+void ApplyFallbackDialogFont(HWND__* dialog);

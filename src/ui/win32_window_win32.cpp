@@ -32,6 +32,27 @@ ShutdownBlock& Block() {
     return block;
 }
 
+int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FontInstalled(const wchar_t* face) {
+    LOGFONTW wanted = {};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+    bool found = false;
+    HDC dc = GetDC(nullptr);
+    EnumFontFamiliesExW(dc, &wanted, FoundFont, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, dc);
+    return found;
+}
+
+BOOL CALLBACK SetControlFont(HWND control, LPARAM font) {
+    SendMessageW(control, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+    return TRUE;
+}
+
 void ApplyShutdownBlock(HWND hwnd) {
     const ShutdownBlock& block = Block();
     if (block.active) {
@@ -373,6 +394,7 @@ private:
             auto* self = reinterpret_cast<CWin32Window*>(lParam);
             SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
             self->m_hwnd = hwnd;
+            ApplyFallbackDialogFont(hwnd);
             Block().windows.push_back(hwnd);
             if (Block().active)
                 ApplyShutdownBlock(hwnd);
@@ -529,6 +551,27 @@ public:
 };
 
 }  // namespace
+
+void ApplyFallbackDialogFont(HWND dialog) {
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    LOGFONTW face = {};
+    if (font == nullptr || GetObjectW(font, sizeof face, &face) == 0 ||
+        FontInstalled(face.lfFaceName)) {
+        return;
+    }
+    // One font per size and weight for the life of the process.
+    static std::map<std::pair<LONG, LONG>, HFONT> fallbacks;
+    HFONT& fallback = fallbacks[{face.lfHeight, face.lfWeight}];
+    if (fallback == nullptr) {
+        face.lfCharSet = DEFAULT_CHARSET;
+        lstrcpynW(face.lfFaceName, L"MS Shell Dlg 2", LF_FACESIZE);
+        fallback = CreateFontIndirectW(&face);
+    }
+    if (fallback == nullptr)
+        return;
+    SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(fallback), FALSE);
+    EnumChildWindows(dialog, SetControlFont, reinterpret_cast<LPARAM>(fallback));
+}
 
 void SetWin32ShutdownBlock(const std::string* reason) {
     ShutdownBlock& block = Block();

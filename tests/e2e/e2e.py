@@ -153,6 +153,14 @@ class Session:
                             "/t", "REG_SZ", "/d", "N", "/f"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
 
+    def map_drive(self, letter):
+        """Makes the case's folder drive LETTER: in Wine (short paths for screenshots)."""
+        link = os.path.join(self.prefix, "dosdevices", letter.lower() + ":")
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(self.work, link)
+        return letter.upper() + ":"
+
     def wine(self, args, env=None, timeout=240):
         proc = subprocess.run(["wine"] + args, env=env or self.env, cwd=self.work, timeout=timeout,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -268,7 +276,8 @@ def maintenance(s):
     exe = s.path("varnel.exe")
     shutil.copy(s.exe, exe)
     folder = s.sample("fw")
-    prm = winpath(os.path.join(folder, "sample.prm"))
+    # The case's folder as drive M:, so that the screenshot shows short paths.
+    prm = s.map_drive("M") + "\\fw\\sample.prm"
     code, shown, _ = s.run(exe, [prm, "/a", "/op=E2E", "/rf=1.**", "/cn=LENOVO", "/no"])
     check(code == 0, "automatic generation ended with %d" % code)
     check(not shown, "the automatic generation showed a window")
@@ -478,6 +487,14 @@ def aspi(s):
         diag, writes = downloads(s, drives, d)
         check(diag == 1 and writes >= 2, "drive %s: %d diagnostics, %d writes" % (d, diag, writes))
     check(s.state(drives).count('revision "1.10"') == 2, "ASPI drives not updated")
+
+
+@case
+def fit(s):
+    """Every text of every dialog fits its control, measured with the control's own font."""
+    rc, out = s.wine([s.winrun, "fit", winpath(s.exe)])
+    check(rc == 0 and " 0 do not fit" in out, out)
+    print(out.strip().splitlines()[-1])
 
 
 @case
