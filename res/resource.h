@@ -51,6 +51,7 @@
 #define IDC_MESSAGE_AREA 1020
 #define IDC_HEADLINE 1021
 #define IDC_ARROW 1022
+#define IDC_PROGRESS 1035
 
 // About box and message dialog.
 #define IDC_COPYRIGHT 1030

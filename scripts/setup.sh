@@ -2,7 +2,9 @@
 # Installs the Debian packages the build and the tests need; skips what is present.
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 wine xvfb
-      clang clang-format libclang-rt-14-dev tmux python3 libbenchmark-dev)
+      clang clang-format libclang-rt-14-dev tmux python3 libbenchmark-dev
+      osslsigncode openssl dbus-daemon libdbus-1-3 python3-dbus python3-gi fonts-wine
+      fonts-vlgothic)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -125,6 +125,22 @@ const char* FaultText(PackageFault f) {
     return "";
 }
 
+// Whether the file read is signed, and where its package ends: at the end of the file,
+// or in front of the certificate table of a signed one.
+std::string SignatureJson(const CUpdateData& d) {
+    CertificateTable table;
+    std::ostringstream o;
+    o << "  \"signature\": ";
+    if (d.GetSignature(&table)) {
+        o << "{\"present\": true, \"table_offset\": " << table.offset
+          << ", \"table_size\": " << table.size << "},\n";
+    } else {
+        o << "{\"present\": false},\n";
+    }
+    o << "  \"package_end\": " << d.m_nFileSize << ",\n";
+    return o.str();
+}
+
 bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int* code) {
     d.ReadPackage(file);
     if (d.m_nEngineSize == 0) {
@@ -133,7 +149,10 @@ bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int
         return false;
     }
     if (d.IsPackageEmpty()) {
-        err << "varnel-pkg: " << file << " carries no update package\n";
+        CertificateTable table;
+        err << "varnel-pkg: " << file << " carries no update package"
+            << (d.GetSignature(&table) ? " (it is signed; none in front of its signature)" : "")
+            << "\n";
         *code = kExitNoPackage;
         return false;
     }
@@ -151,7 +170,8 @@ int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
 
     std::ostringstream o;
     o << "{\n";
-    o << "  \"file_size\": " << d->m_nFileSize << ",\n";
+    o << "  \"file_size\": " << d->m_nEngineSize << ",\n";
+    o << SignatureJson(*d);
     o << "  \"offset\": " << t.packageOffset << ",\n";
     o << "  \"length\": " << t.packageLength << ",\n";
     o << "  \"product\": " << Json(t.product) << ",\n";

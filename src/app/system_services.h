@@ -21,13 +21,15 @@ class ISystemServices {
 public:
     virtual ~ISystemServices() = default;
 
-    // Full path of the program's module file.
+    // Full path of the program's own file, the one its package is read from (empty when the
+    // system cannot tell).
     virtual std::string ModulePath() = 0;
     // The command line as the system gave it (Windows form, program name first).
     virtual std::string RawCommandLine() = 0;
     // The command-line items after the program name.
     virtual std::vector<std::string> Arguments() = 0;
-    // Path of the running executable, whose appended package is read.
+    // The name the program was started by (Windows: from the command line, relative when
+    // started so); only used as a name.
     virtual std::string ExecutablePath() = 0;
     virtual bool ChangeDirectory(const std::string& dir) = 0;
     // Folder of the unattended result log (Windows: the Windows directory).
@@ -45,6 +47,13 @@ public:
     // True when the restart request was accepted.
     virtual bool RequestRestart() = 0;
 
+    // While firmware is being written: keep the system from sleeping (on) and let it sleep
+    // again (off); hold off shutdown, restart and sleep, giving reason where the system
+    // shows one, and release them again. Outside a run nothing is held.
+    virtual void KeepSystemAwake(bool on) = 0;
+    virtual void BlockShutdown(const std::string& reason) = 0;
+    virtual void UnblockShutdown() = 0;
+
     // What to do about drive devices that could not be opened for lack of permission
     // (deniedDevices of them): a text for the updater dialog's message area. Empty where
     // the system has no such advice (Windows).
@@ -52,6 +61,24 @@ public:
 
     virtual bool StdinIsTerminal() = 0;
     virtual bool StdoutIsTerminal() = 0;
+};
+
+// Holds the system awake and shutdown off for its lifetime: one run that writes firmware.
+class CRunProtection {
+public:
+    CRunProtection(ISystemServices& services, const std::string& reason) : m_services(services) {
+        m_services.KeepSystemAwake(true);
+        m_services.BlockShutdown(reason);
+    }
+    ~CRunProtection() {
+        m_services.UnblockShutdown();
+        m_services.KeepSystemAwake(false);
+    }
+    CRunProtection(const CRunProtection&) = delete;
+    CRunProtection& operator=(const CRunProtection&) = delete;
+
+private:
+    ISystemServices& m_services;
 };
 
 // The running system's services. argv is used where the system has no raw command line.

@@ -1,4 +1,5 @@
 // System services of the Linux build.
+#include <fcntl.h>
 #include <grp.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -13,11 +14,15 @@
 #include <ctime>
 #include <filesystem>
 
+#include "app/logind_inhibitor.h"
 #include "app/system_services.h"
 
 extern char** environ;
 
 namespace {
+
+// Longest wait for logind's answer before a run starts without the lock.
+constexpr int kInhibitTimeoutMs = 2000;
 
 std::string SelfPath() {
     char buffer[PATH_MAX];
@@ -34,6 +39,10 @@ public:
             m_args.emplace_back(argv[i]);
         m_program = argc > 0 ? argv[0] : "varnel";
     }
+
+    ~LinuxServices() override { UnblockShutdown(); }
+    LinuxServices(const LinuxServices&) = delete;
+    LinuxServices& operator=(const LinuxServices&) = delete;
 
     std::string ModulePath() override { return SelfPath(); }
 
@@ -91,6 +100,26 @@ public:
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
+    // The sleep part of the inhibitor lock keeps the system awake.
+    void KeepSystemAwake(bool) override {}
+
+    // A logind "shutdown:sleep" block lock where logind is reachable; without it the run
+    // goes on as it would anyway.
+    void BlockShutdown(const std::string& reason) override {
+        if (m_inhibitor >= 0)
+            return;
+        m_inhibitor =
+            TakeInhibitorLock("shutdown:sleep", "Varnel", reason, "block", kInhibitTimeoutMs);
+        if (m_inhibitor >= 0)
+            fcntl(m_inhibitor, F_SETFD, FD_CLOEXEC);  // not for the reboot command
+    }
+
+    void UnblockShutdown() override {
+        if (m_inhibitor >= 0)
+            close(m_inhibitor);
+        m_inhibitor = -1;
+    }
+
     std::string DriveAccessHint(int deniedDevices) override {
         return DriveAccessHintFor("/dev", deniedDevices);
     }
@@ -101,6 +130,7 @@ public:
 private:
     std::vector<std::string> m_args;
     std::string m_program;
+    int m_inhibitor = -1;
 };
 
 // Name of a group; its number when it has no name.

@@ -6,15 +6,62 @@
 
 #include "app/command_option.h"
 #include "app/system_services.h"
+#include "ui/win32_window.h"
 
 namespace {
 
+std::wstring WideModulePath() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        if (buffer.size() >= 32768)
+            return std::wstring();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// text in the code page of the system; false when a character has no 8-bit form there.
+bool Narrow(const std::wstring& text, std::string* out) {
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(),
+                                      static_cast<int>(text.size()), nullptr, 0, nullptr, &lossy);
+    out->assign(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) {
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(),
+                            static_cast<int>(text.size()), out->data(), n, nullptr, &lossy);
+    }
+    return n > 0 && !lossy;
+}
+
 class Win32Services : public ISystemServices {
 public:
+    // The module's own path, of any length. Files are opened with 8-bit names, so a path
+    // that the code page cannot spell, or that is too long for such names, is given in its
+    // short form where the volume has one.
     std::string ModulePath() override {
-        char buffer[256] = {};
-        const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-        return std::string(buffer, n < sizeof buffer ? n : sizeof buffer - 1);
+        const std::wstring path = WideModulePath();
+        if (path.empty())
+            return std::string();
+        std::string narrow;
+        if (Narrow(path, &narrow) && narrow.size() < MAX_PATH)
+            return narrow;
+        std::wstring shortPath(path.size() + 1, L'\0');
+        const DWORD n =
+            GetShortPathNameW(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
+        std::string shortNarrow;
+        if (n > 0 && n < shortPath.size()) {
+            shortPath.resize(n);
+            if (Narrow(shortPath, &shortNarrow))
+                return shortNarrow;
+        }
+        return narrow;
     }
 
     std::string RawCommandLine() override {
@@ -70,6 +117,13 @@ public:
     }
 
     bool RequestRestart() override { return ExitWindowsEx(EWX_REBOOT, 0xFFFFFFFF) != FALSE; }
+
+    void KeepSystemAwake(bool on) override {
+        SetThreadExecutionState(on ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+    }
+
+    void BlockShutdown(const std::string& reason) override { SetWin32ShutdownBlock(&reason); }
+    void UnblockShutdown() override { SetWin32ShutdownBlock(nullptr); }
 
     bool StdinIsTerminal() override { return _isatty(0) != 0; }
     bool StdoutIsTerminal() override { return _isatty(1) != 0; }

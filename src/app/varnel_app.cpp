@@ -36,7 +36,11 @@ bool CVarnelApp::InitInstance() {
     // A directory that cannot be entered is ignored.
     m_services.ChangeDirectory(option.m_strFileDir);
 
+    // The package, and the engine of maintenance mode, come from the program's own file
+    // however it was started; the name it was started by is used only as a name (the
+    // result log, the minor-revision rule).
     const std::string exePath = foreignPackage ? packagePath : m_services.ExecutablePath();
+    const std::string ownPath = foreignPackage ? packagePath : m_services.ModulePath();
     if (foreignPackage) {
         uint8_t probe = 0;
         if (ReadFilePrefix(packagePath, &probe, 1) < 0) {
@@ -45,7 +49,7 @@ bool CVarnelApp::InitInstance() {
             return false;
         }
     }
-    m_updateData.ReadPackage(exePath);
+    m_updateData.ReadPackage(ownPath.empty() ? exePath : ownPath, exePath);
     if (!m_updateData.HasPackageData() && !foreignPackage) {
         mainte.DoModal(m_windows);  // its result is not used
         return false;

@@ -48,6 +48,8 @@ public:
     // Progress: bytes of the body sent so far and the body length (readable from any thread).
     uint32_t GetBytesSent() const { return m_nBytesSent.load(std::memory_order_relaxed); }
     uint32_t GetBytesTotal() const { return m_nImageLength; }
+    // No bytes sent, before a new download starts.
+    void ResetProgress() { m_nBytesSent.store(0, std::memory_order_relaxed); }
 
     const std::string& GetModelName() const { return m_strModel; }
     // The drive this object writes to, as the search saw it.

@@ -53,15 +53,20 @@ void CUpdateData::DetectPackage(std::string* trailerRevision, std::string* trail
 }
 
 void CUpdateData::ReadPackage(const std::string& path) {
+    ReadPackage(path, path);
+}
+
+void CUpdateData::ReadPackage(const std::string& path, const std::string& name) {
     m_fault = PackageFault::None;
     m_byImageCheckResult = CHECK_OK;
     m_nFirmwareLength = 0;
     const int64_t n = ReadFilePrefix(path, m_pFileImage, kBufferSize);
     if (n < 0) {
         m_nFileSize = m_nEngineSize = 0;
+        m_bSigned = false;
         return;
     }
-    m_strFileName = FileNamePart(path);
+    m_strFileName = FileNamePart(name);
     LoadPackage(static_cast<uint32_t>(n));
 }
 
@@ -80,6 +85,9 @@ void CUpdateData::ReadPackageFromMemory(const uint8_t* data, size_t size,
 void CUpdateData::LoadPackage(uint32_t fileSize) {
     std::string trailerRevision, trailerMinor;
     m_nFileSize = m_nEngineSize = fileSize;
+    // The package of a signed updater ends in front of its certificate table: the bytes
+    // in use end there.
+    m_nFileSize = LocatePackageEnd();
     DetectPackage(&trailerRevision, &trailerMinor);
     if (m_nPackageLength == 0)
         return;

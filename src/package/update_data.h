@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drive/drive_control.h"
+#include "package/pe_signature.h"
 #include "package/trailer.h"
 
 inline constexpr uint32_t kBufferSize = 4194304;       // both fixed buffers
@@ -66,6 +67,9 @@ public:
 
     // Package reading and the mode tests.
     void ReadPackage(const std::string& path);
+    // The same, with the file-name rule (minor revision shown) applied to name, the name
+    // the program was started by, instead of to path.
+    void ReadPackage(const std::string& path, const std::string& name);
     // The same on file bytes already in memory (at most 4 MiB are taken); fileName
     // stands for the file name part of the path.
     void ReadPackageFromMemory(const uint8_t* data, size_t size, const std::string& fileName);
@@ -74,6 +78,11 @@ public:
     // A package was found but must never be written into a drive.
     bool IsPackageBroken() const { return m_fault != PackageFault::None; }
     PackageFault GetPackageFault() const { return m_fault; }
+    // The certificate table of the file read when it is signed (false when it is not).
+    bool GetSignature(CertificateTable* table) const {
+        *table = m_signature;
+        return m_bSigned;
+    }
 
     const uint8_t* GetFirmware() const { return m_pFirmware; }
     uint32_t GetFirmwareLength() const { return m_nFirmwareLength; }
@@ -155,8 +164,13 @@ public:
 private:
     void LoadPackage(uint32_t fileSize);
     void DetectPackage(std::string* trailerRevision, std::string* trailerMinor);
+    // m_nFileSize, or for a signed file whose trailer lies in front of its certificate
+    // table, where that trailer ends (sets m_bSigned and m_signature).
+    uint32_t LocatePackageEnd();
 
     PackageFault m_fault = PackageFault::None;
+    bool m_bSigned = false;
+    CertificateTable m_signature;
     std::string m_strFileName;  // file name of the package read, for the minor-revision rule
     std::function<int64_t()> m_clock;
 };

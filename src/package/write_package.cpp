@@ -5,6 +5,9 @@
 uint8_t CUpdateData::WritePackage(const std::string& path) {
     if (m_nEngineSize == 0)
         return LOAD_NO_ENGINE;
+    // A signed engine's signature would not cover the new file: it goes, so that the new
+    // updater can be signed cleanly.
+    StripCertificateTable(m_pFileImage, &m_nEngineSize);
     const auto t = static_cast<uint32_t>(m_clock());
     const auto seed = static_cast<uint16_t>(t);
 

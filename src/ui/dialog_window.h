@@ -110,6 +110,8 @@ public:
     // drive-list order: given on every pass of the run's wait loop and once more when all
     // have ended. A window that shows no progress ignores it.
     virtual void ShowProgress(const std::vector<DownloadProgress>& /*drives*/) {}
+    // Position of progress bar control id, 0 to 100.
+    virtual void SetProgressPos(int id, int percent) = 0;
 
     // Wait cursor: begin, restore after a message may have changed it, end.
     virtual void BeginWaitCursor() = 0;

@@ -208,6 +208,12 @@ void CHeadlessWindow::ShowProgress(const std::vector<DownloadProgress>& drives) 
     progress.push_back(drives);
 }
 
+void CHeadlessWindow::SetProgressPos(int id, int percent) {
+    std::vector<int>& positions = controls[id].positions;
+    if (positions.empty() || positions.back() != percent)
+        positions.push_back(percent);
+}
+
 void CHeadlessWindow::BeginWaitCursor() {
     ++waitCursor;
     waitCursorSeen = true;

@@ -26,6 +26,7 @@ struct HeadlessControl {
     bool shown = true;
     bool checked = false;
     int bitmap = 0;
+    std::vector<int> positions;  // every progress bar position set, changes only
 };
 
 struct HeadlessList {
@@ -73,6 +74,7 @@ public:
     bool PumpMessage(unsigned timeoutMs) override;
     void WakeUp() override;
     void ShowProgress(const std::vector<DownloadProgress>& drives) override;
+    void SetProgressPos(int id, int percent) override;
     void BeginWaitCursor() override;
     void RestoreWaitCursor() override;
     void EndWaitCursor() override;

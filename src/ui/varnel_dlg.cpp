@@ -177,6 +177,7 @@ bool CVarnelDlg::OnInitDialog() {
 
     Window().SetButtonBitmap(kIdCancel, IDB_EXIT);
     Window().SetButtonBitmap(IDC_UPDATE, IDB_UPDATE);
+    Window().ShowItem(IDC_PROGRESS, false);  // until the first run
 
     UpdateData(false);
 
@@ -351,12 +352,12 @@ void CVarnelDlg::OnUpdateButton() {
     std::string errorText;
     if (result == 0) {
         while (!AllWorkersDone()) {
-            Window().ShowProgress(RunProgress());
+            ShowRunProgress();
             Window().RestoreWaitCursor();
             Window().PumpMessage(kWaitSliceMs);
         }
         JoinWorkers();
-        Window().ShowProgress(RunProgress());
+        ShowRunProgress();
         result = CollectResults(&errorText);
     }
 
@@ -429,6 +430,9 @@ uint8_t CVarnelDlg::StartUpdate() {
     EnableItem(IDC_UPDATE, false);
     EnableItem(kIdCancel, false);
     Window().BeginWaitCursor();
+    // Nothing may interrupt the downloads: no sleep, no shutdown until EndBusy.
+    m_runProtection = std::make_unique<CRunProtection>(m_services, Text(IDS_UPDATING));
+    BeginRunProgress();
 
     // Every drive's revision at once, then the same decision per drive as with one read each.
     const std::vector<DriveRevision> revisions =
@@ -483,6 +487,33 @@ std::vector<DownloadProgress> CVarnelDlg::RunProgress() {
         drives.push_back(std::move(p));
     }
     return drives;
+}
+
+int CVarnelDlg::RunPercent(const std::vector<DownloadProgress>& drives) {
+    uint64_t sent = 0;
+    uint64_t total = 0;
+    for (const DownloadProgress& p : drives) {
+        if (p.result == ResultSkipped)
+            continue;
+        sent += p.bytesSent < p.bytesTotal ? p.bytesSent : p.bytesTotal;
+        total += p.bytesTotal;
+    }
+    return total == 0 ? 0 : static_cast<int>(sent * 100 / total);
+}
+
+void CVarnelDlg::BeginRunProgress() {
+    // A download object still counts the bytes of an earlier run until its new
+    // download begins.
+    for (int j = m_nFirst; j <= m_nLast; ++j)
+        m_pExecuters[static_cast<size_t>(j)]->ResetProgress();
+    Window().SetProgressPos(IDC_PROGRESS, 0);
+    Window().ShowItem(IDC_PROGRESS, true);
+}
+
+void CVarnelDlg::ShowRunProgress() {
+    const std::vector<DownloadProgress> drives = RunProgress();
+    Window().ShowProgress(drives);
+    Window().SetProgressPos(IDC_PROGRESS, RunPercent(drives));
 }
 
 bool CVarnelDlg::AllWorkersDone() const {
@@ -552,6 +583,7 @@ void CVarnelDlg::RefreshDriveEntry(int j) {
 }
 
 void CVarnelDlg::EndBusy() {
+    m_runProtection.reset();
     m_bBusy = false;
     EnableItem(IDC_UPDATE, true);
     EnableItem(kIdCancel, true);
@@ -595,6 +627,7 @@ bool CVarnelDlg::RunUnattended() {
         int reported = -1;
         std::string reportedRevision;
         ok = true;
+        const CRunProtection protection(m_services, Text(IDS_UPDATING));
         for (int j = first; j <= last; ++j) {
             CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
             data.ReadDriveRevision(static_cast<uint8_t>(j));

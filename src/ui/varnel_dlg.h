@@ -15,6 +15,7 @@
 #include "ui/dialog_base.h"
 
 class CUpdateData;
+class CRunProtection;
 class CUpdateExecuter;
 class ISystemServices;
 
@@ -31,6 +32,7 @@ inline constexpr int IDC_EXIT_CAPTION = 1019;
 inline constexpr int IDC_MESSAGE_AREA = 1020;
 inline constexpr int IDC_HEADLINE = 1021;
 inline constexpr int IDC_ARROW = 1022;
+inline constexpr int IDC_PROGRESS = 1035;
 
 inline constexpr unsigned IDM_ABOUTBOX = 16;
 inline constexpr int IDI_MAIN = 128;
@@ -78,6 +80,9 @@ public:
     // Progress of the downloads of the current run (drives m_nFirst to m_nLast); read
     // from the download objects' counters and result codes without a lock.
     std::vector<DownloadProgress> RunProgress();
+    // Bytes sent of the whole run over its total, 0 to 100; drives skipped by the "only
+    // newer" rule do not count.
+    static int RunPercent(const std::vector<DownloadProgress>& drives);
     bool AnyDiscPresent();
     void EjectDiscs();
     uint8_t CollectResults(std::string* errorText);
@@ -136,6 +141,9 @@ private:
     // Empties (creates) the log before the run; false when no log can be written there.
     bool ClearResultLog();
     bool WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok);
+    // The progress bar: at 0 and shown when a run starts, then the run's progress.
+    void BeginRunProgress();
+    void ShowRunProgress();
 
     ISystemServices& m_services;
     std::map<unsigned, std::string> m_texts;
@@ -144,4 +152,6 @@ private:
     bool m_bLogCleared = true;     // the log is empty and can be written
     std::array<std::atomic<bool>, 256> m_bRunning{};
     std::vector<std::thread> m_workers;
+    // Sleep and shutdown held off from the start of a run's downloads to EndBusy.
+    std::unique_ptr<CRunProtection> m_runProtection;
 };

@@ -3,9 +3,11 @@
 // long operations can keep the window alive with PumpMessage.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +18,48 @@ namespace {
 
 HINSTANCE Module() {
     return GetModuleHandleA(nullptr);
+}
+
+// The shutdown block of SetWin32ShutdownBlock and the dialog windows it applies to.
+struct ShutdownBlock {
+    bool active = false;
+    std::wstring reason;
+    std::vector<HWND> windows;
+};
+
+ShutdownBlock& Block() {
+    static ShutdownBlock block;
+    return block;
+}
+
+int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FontInstalled(const wchar_t* face) {
+    LOGFONTW wanted = {};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+    bool found = false;
+    HDC dc = GetDC(nullptr);
+    EnumFontFamiliesExW(dc, &wanted, FoundFont, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, dc);
+    return found;
+}
+
+BOOL CALLBACK SetControlFont(HWND control, LPARAM font) {
+    SendMessageW(control, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+    return TRUE;
+}
+
+void ApplyShutdownBlock(HWND hwnd) {
+    const ShutdownBlock& block = Block();
+    if (block.active) {
+        ShutdownBlockReasonCreate(hwnd, block.reason.c_str());
+    } else {
+        ShutdownBlockReasonDestroy(hwnd);
+    }
 }
 
 // Multi-line edit controls break lines only at CR LF.
@@ -56,8 +100,11 @@ public:
     }
 
     ~CWin32Window() override {
-        if (m_hwnd != nullptr)
+        if (m_hwnd != nullptr) {
+            std::vector<HWND>& blocked = Block().windows;
+            blocked.erase(std::remove(blocked.begin(), blocked.end(), m_hwnd), blocked.end());
             DestroyWindow(m_hwnd);
+        }
         FreeImages();
         if (m_wake != nullptr)
             CloseHandle(m_wake);
@@ -105,6 +152,8 @@ public:
         if (ownerDisabled)
             EnableWindow(owner, TRUE);
         ShowWindow(hwnd, SW_HIDE);
+        std::vector<HWND>& blocked = Block().windows;
+        blocked.erase(std::remove(blocked.begin(), blocked.end(), hwnd), blocked.end());
         DestroyWindow(hwnd);
         m_hwnd = nullptr;
         FreeImages();
@@ -285,6 +334,10 @@ public:
             SetEvent(m_wake);
     }
 
+    void SetProgressPos(int id, int percent) override {
+        Send(id, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    }
+
     void BeginWaitCursor() override {
         HCURSOR previous = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
         if (m_nWaitDepth++ == 0)
@@ -341,6 +394,10 @@ private:
             auto* self = reinterpret_cast<CWin32Window*>(lParam);
             SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
             self->m_hwnd = hwnd;
+            ApplyFallbackDialogFont(hwnd);
+            Block().windows.push_back(hwnd);
+            if (Block().active)
+                ApplyShutdownBlock(hwnd);
             return self->m_events.OnInitDialog() ? TRUE : FALSE;
         }
         auto* self = reinterpret_cast<CWin32Window*>(GetWindowLongPtrA(hwnd, DWLP_USER));
@@ -381,6 +438,12 @@ private:
                 return reinterpret_cast<INT_PTR>(m_smallIcon);
             case WM_DROPFILES:
                 DropFiles(reinterpret_cast<HDROP>(wParam));
+                return TRUE;
+            case WM_QUERYENDSESSION:
+                // Refused while firmware is being written; otherwise the default (TRUE).
+                if (!Block().active)
+                    return FALSE;
+                SetWindowLongPtrA(m_hwnd, DWLP_MSGRESULT, FALSE);
                 return TRUE;
             case WM_SETCURSOR:
                 if (m_nWaitDepth > 0) {
@@ -488,6 +551,42 @@ public:
 };
 
 }  // namespace
+
+void ApplyFallbackDialogFont(HWND dialog) {
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    LOGFONTW face = {};
+    if (font == nullptr || GetObjectW(font, sizeof face, &face) == 0 ||
+        FontInstalled(face.lfFaceName)) {
+        return;
+    }
+    // One font per size and weight for the life of the process.
+    static std::map<std::pair<LONG, LONG>, HFONT> fallbacks;
+    HFONT& fallback = fallbacks[{face.lfHeight, face.lfWeight}];
+    if (fallback == nullptr) {
+        face.lfCharSet = DEFAULT_CHARSET;
+        lstrcpynW(face.lfFaceName, L"MS Shell Dlg 2", LF_FACESIZE);
+        fallback = CreateFontIndirectW(&face);
+    }
+    if (fallback == nullptr)
+        return;
+    SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(fallback), FALSE);
+    EnumChildWindows(dialog, SetControlFont, reinterpret_cast<LPARAM>(fallback));
+}
+
+void SetWin32ShutdownBlock(const std::string* reason) {
+    ShutdownBlock& block = Block();
+    block.active = reason != nullptr;
+    block.reason.clear();
+    if (reason != nullptr && !reason->empty()) {
+        const int n = MultiByteToWideChar(CP_ACP, 0, reason->c_str(),
+                                          static_cast<int>(reason->size()), nullptr, 0);
+        block.reason.assign(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, reason->c_str(), static_cast<int>(reason->size()),
+                            block.reason.data(), n);
+    }
+    for (HWND hwnd : block.windows)
+        ApplyShutdownBlock(hwnd);
+}
 
 std::unique_ptr<IWindowFactory> CreateWin32WindowFactory() {
     return std::make_unique<CWin32WindowFactory>();

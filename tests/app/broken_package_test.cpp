@@ -89,7 +89,7 @@ TEST(BrokenPackage, NoFirmwareIsSentInAnyMode) {
         SimulatedDrives sim(Drives());
         FakeServices services;
         services.windowsFolder = dir.path();
-        services.modulePath = dir.File("varnel");
+        services.modulePath = exe;
         services.executablePath = exe;
         services.arguments = c.args;
         CHeadlessWindowFactory windows;

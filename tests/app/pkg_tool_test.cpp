@@ -9,6 +9,7 @@
 #include "drive/drive_control.h"
 #include "drive/simulator.h"
 #include "package/path_rules.h"
+#include "support/pe_files.h"
 #include "support/test_support.h"
 
 using testsupport::DataPath;
@@ -68,6 +69,47 @@ TEST(PkgTool, BuildMatchesTheIndependentWriter) {
                           "--options", "no", "--customer", "DELL", "--time", "4660"});
     ASSERT_EQ(again.code, 0) << again.err;
     EXPECT_EQ(ReadAll(dir.File("a2.exe")), ReadAll(DataPath("updater_a.bin")));
+}
+
+TEST(PkgTool, SignedUpdaters) {
+    TempDir dir;
+    testsupport::WriteAll(dir.File("engine.exe"), testsupport::PeEngine(4093));
+    auto build = [&](const std::string& engine, const std::string& out) {
+        return Tool({"build", "--engine", engine, "--prm", DataPath("sample.prm"), "--out", out,
+                     "--time", "4660"});
+    };
+    ASSERT_EQ(0, build(dir.File("engine.exe"), dir.File("u.exe")).code);
+    std::vector<uint8_t> file = ReadAll(dir.File("u.exe"));
+    const size_t end = file.size();
+    ToolRun plain = Tool({"inspect", dir.File("u.exe")});
+    EXPECT_NE(plain.out.find("\"signature\": {\"present\": false}"), std::string::npos)
+        << plain.out;
+    EXPECT_NE(plain.out.find("\"package_end\": " + std::to_string(end)), std::string::npos);
+
+    testsupport::AppendSignature(file);
+    testsupport::WriteAll(dir.File("signed.exe"), file);
+    ToolRun i = Tool({"inspect", dir.File("signed.exe")});
+    ASSERT_EQ(i.code, 0) << i.err;
+    for (const std::string& field :
+         {"\"file_size\": " + std::to_string(file.size()),
+          "\"signature\": {\"present\": true, \"table_offset\": " +
+              std::to_string((end + 7) / 8 * 8) + ", \"table_size\": 48}",
+          "\"package_end\": " + std::to_string(end), std::string("\"offset\": 4093"),
+          std::string("\"valid\": true")}) {
+        EXPECT_NE(i.out.find(field), std::string::npos) << field << "\n" << i.out;
+    }
+
+    // A signed updater as engine: its package and its signature are both replaced.
+    ASSERT_EQ(0, build(dir.File("signed.exe"), dir.File("again.exe")).code);
+    EXPECT_EQ(ReadAll(dir.File("again.exe")), ReadAll(dir.File("u.exe")));
+
+    // A signed file without package says so.
+    std::vector<uint8_t> engine = testsupport::PeEngine(4093);
+    testsupport::AppendSignature(engine);
+    testsupport::WriteAll(dir.File("signed-engine.exe"), engine);
+    ToolRun none = Tool({"inspect", dir.File("signed-engine.exe")});
+    EXPECT_EQ(none.code, 3);
+    EXPECT_NE(none.err.find("it is signed"), std::string::npos) << none.err;
 }
 
 TEST(PkgTool, SampleBuildExtractRoundTrip) {

@@ -63,12 +63,14 @@ protected:
     }
 
     // Runs the whole program with the drives given and the executable at exePath.
+    // startName: the name the program was started by, when it is not exePath.
     int Run(const std::string& exePath, std::vector<std::string> args = {},
-            const std::string& drives = "") {
+            const std::string& drives = "", const std::string& startName = "") {
         sim.reset();
         sim = std::make_unique<SimulatedDrives>(drives);
         windows.windows.clear();
-        services.executablePath = exePath;
+        services.modulePath = exePath;
+        services.executablePath = startName.empty() ? exePath : startName;
         services.arguments = std::move(args);
         CVarnelApp app(services, windows);
         EXPECT_FALSE(app.InitInstance());
@@ -177,6 +179,34 @@ TEST_F(Startup, OptionsReachTheUpdaterAndTheCurrentDirectoryChanges) {
     services.directories.clear();
     Run(exe, {"/lw"}, Drive('D', "1.00"));
     EXPECT_EQ(std::vector<std::string>{""}, services.directories);
+}
+
+TEST_F(Startup, PackageFromTheOwnFileNamesFromTheStartName) {
+    // Started by a name that does not lead to the file (relative to another folder, or
+    // without extension): the package is read from the module's own path all the same; the
+    // name given decides the result log's FILE= and whether the minor revision shows.
+    UpdaterSpec wanted;
+    wanted.minor = "AB";
+    wanted.fileName = "Q42R1.05.exe";
+    const std::string exe = BuildUpdater(dir.path(), wanted);
+    const struct {
+        std::string startName;
+        const char* file;
+        const char* newRev;
+    } cases[] = {
+        {std::string("sub") + kPathSeparator + "x.exe", "X.EXE", "1.05"},
+        {"Q42R1.05-AB.exe", "Q42R1.05-AB.EXE", "1.05-AB"},
+        {"nowhere.exe", "NOWHERE.EXE", "1.05"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.startName);
+        EXPECT_EQ(kExitUnattended, Run(exe, {"/lw"}, Drive('D', "1.00"), c.startName));
+        const auto log = testsupport::ReadAll(dir.File(kResultLogName));
+        EXPECT_EQ(std::string("FILE=") + c.file + "\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=" +
+                      c.newRev + "\r\nSTATUS=OK\r\n",
+                  std::string(log.begin(), log.end()));
+        EXPECT_EQ(1, Downloads());
+    }
 }
 
 TEST_F(Startup, CustomerRules) {

@@ -12,6 +12,7 @@ Needs wine, Xvfb and python3 (scripts/setup.sh installs them).
 """
 
 import argparse
+import json
 import os
 import shutil
 import struct
@@ -21,6 +22,7 @@ import time
 import zlib
 
 CASES = {}
+WINE_FONTS = "/usr/share/wine/fonts"
 
 
 def case(f):
@@ -136,6 +138,13 @@ class Session:
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=600)
+        # Wine's own fonts (Debian's fonts-wine: Marlett draws the title-bar buttons, Tahoma is
+        # the dialog font): this Wine looks for them in the prefix's Fonts folder only.
+        fonts = os.path.join(self.prefix, "drive_c", "windows", "Fonts")
+        if os.path.isdir(WINE_FONTS) and os.path.isdir(fonts):
+            for name in os.listdir(WINE_FONTS):
+                if not os.path.exists(os.path.join(fonts, name)):
+                    shutil.copy(os.path.join(WINE_FONTS, name), fonts)
         # Without a window manager Wine must draw the title bars itself.
         user_reg = os.path.join(self.prefix, "user.reg")
         text = open(user_reg, encoding="utf-8", errors="replace").read() if os.path.exists(user_reg) else ""
@@ -143,6 +152,14 @@ class Session:
             subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",
                             "/t", "REG_SZ", "/d", "N", "/f"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
+
+    def map_drive(self, letter):
+        """Makes the case's folder drive LETTER: in Wine (short paths for screenshots)."""
+        link = os.path.join(self.prefix, "dosdevices", letter.lower() + ":")
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(self.work, link)
+        return letter.upper() + ":"
 
     def wine(self, args, env=None, timeout=240):
         proc = subprocess.run(["wine"] + args, env=env or self.env, cwd=self.work, timeout=timeout,
@@ -176,13 +193,14 @@ class Session:
         self.pkg_tool(*args)
         return out
 
-    def drives(self, name, drives, aspi=False):
+    def drives(self, name, drives, aspi=False, delay_ms=0):
         """A drive file with a journal; drives: list of (letter or address, revision[, more
         drive-file lines])."""
         lines = ["journal = %s.journal" % name, ""]
         for where, revision, *more in drives:
             lines += ["[drive]", ("address = %s" if aspi else "letter = %s") % where,
-                      'vendor = "QZEN"', 'product = "DVD-RAM KVS-Q42R"', 'revision = "%s"' % revision]
+                      'vendor = "QZEN"', 'product = "DVD-RAM KVS-Q42R"', 'revision = "%s"' % revision,
+                      "delay_ms = %d" % delay_ms]
             lines += list(more) + [""]
         path = self.path(name + ".txt")
         with open(path, "w") as f:
@@ -260,7 +278,8 @@ def maintenance(s):
     exe = s.path("varnel.exe")
     shutil.copy(s.exe, exe)
     folder = s.sample("fw")
-    prm = winpath(os.path.join(folder, "sample.prm"))
+    # The case's folder as drive M:, so that the screenshot shows short paths.
+    prm = s.map_drive("M") + "\\fw\\sample.prm"
     code, shown, _ = s.run(exe, [prm, "/a", "/op=E2E", "/rf=1.**", "/cn=LENOVO", "/no"])
     check(code == 0, "automatic generation ended with %d" % code)
     check(not shown, "the automatic generation showed a window")
@@ -482,6 +501,184 @@ def aspi(s):
     code, _, _ = s.run(exe, ["/s", "/au", "/ae", "/all"], env_extra=env)
     check(code == 259, "refused ASPI run ended with %d" % code)
     check('revision "1.10"' not in s.state(refusing), "a refusing drive counts as updated")
+
+
+@case
+def fit(s):
+    """Every text of every dialog fits its control, measured with the control's own font."""
+    rc, out = s.wine([s.winrun, "fit", winpath(s.exe)])
+    check(rc == 0 and " 0 do not fit" in out, out)
+    print(out.strip().splitlines()[-1])
+
+
+@case
+def progress(s):
+    """A run that lasts: the progress bar appears and fills, the session may not end."""
+    exe = s.updater("upd")
+    # Each command takes 150 ms: the chunks of a download take a few seconds.
+    drives = s.drives("slow", [("D", "1.05"), ("E", "1.05")], delay_ms=150)
+    code, _, _ = s.run(exe, drives=drives, steps=[
+        "window Varnel 20 1013",
+        "visible 1035 0",
+        "queryend 1",
+        "select 1013 2",
+        "text 1016 ****",
+        "click 1011",
+        "visible 1035 1",
+        "position 1035 1 99 30",
+        "queryend 0",
+        s.shot("updater-progress"),
+        "text 1018 REBOOT 60",
+        "position 1035 100 100",
+        "queryend 1",
+        "click 2",
+        "gone",
+    ])
+    check(code == 0, "run ended with %d" % code)
+    for d in ("D", "E"):
+        check(downloads(s, drives, d)[0] == 1, "drive %s was not updated" % d)
+    s.collect_shots()
+
+
+@case
+def startup(s):
+    """Started from cmd.exe in the usual ways, the program reads its own file."""
+    exe = s.updater("upd")
+    bare = s.path("bare.exe")
+    shutil.copy(s.exe, bare)
+    s.sample("sub")  # sub\sample.prm with its program files
+    os.makedirs(s.path("other"))
+    work = winpath(s.work)
+    log = os.path.join(s.prefix, "drive_c", "windows", "qzfwup.txt")
+
+    def fresh_drives(drives):
+        for old in ("drives.journal", "drives.txt.state"):
+            if os.path.exists(s.path(old)):
+                os.remove(s.path(old))
+        return s.drives("drives", drives)
+
+    def from_cmd(name, lines):
+        batch = s.path(name + ".bat")
+        with open(batch, "w", newline="\r\n") as f:
+            f.write("@echo off\n" + "\n".join(lines) + "\nexit /b %errorlevel%\n")
+        env = dict(s.env, VARNEL_SIMULATE=winpath(s.path("drives.txt")))
+        rc, out = s.wine([s.winrun, "run", "cmd.exe", "/c", winpath(batch)], env)
+        codes = [int(l[5:]) for l in out.splitlines() if l.startswith("exit=")]
+        check(rc == 0 and codes, "winrun: %s" % out)
+        return codes[0], out
+
+    cases = [
+        ("relative name, plain argument in a subfolder",
+         ["cd /d " + work, r"upd.exe sub\sample.prm /s /all"]),
+        ("through PATH from another folder",
+         ["set PATH=" + work + ";%PATH%", "cd /d " + work + r"\other", "upd /s /all"]),
+        ("quoted full path from another folder",
+         ["cd /d " + work + r"\other", '"%s" /s /all' % winpath(exe)]),
+    ]
+    for what, lines in cases:
+        drives = fresh_drives([("D", "1.05"), ("E", "1.05")])
+        code, out = from_cmd("case", lines)
+        check(code == 0, "%s: exit %d\n%s" % (what, code, out))
+        for d in ("D", "E"):
+            check(downloads(s, drives, d)[0] == 1, "%s: drive %s was not updated" % (what, d))
+
+    # A name without .exe and a plain argument in a subfolder: the log names the file as started.
+    if os.path.exists(log):
+        os.remove(log)
+    fresh_drives([("D", "1.05")])
+    code, out = from_cmd("logged", ["cd /d " + work, r"upd sub\sample.prm /lw"])
+    check(code == 1, "unattended run: exit %d\n%s" % (code, out))
+    lines = open(log, "rb").read().decode().split("\r\n") if os.path.exists(log) else []
+    check(lines[:1] == ["FILE=UPD.EXE"] and "STATUS=OK" in lines, "qzfwup.txt: %r" % lines)
+
+    # Maintenance mode with a parameter file in a subfolder: the engine is the program itself.
+    code, out = from_cmd("generate", ["cd /d " + work, r"bare.exe sub\sample.prm /a /op=CMD"])
+    check(code == 0, "generation: exit %d\n%s" % (code, out))
+    made = s.path(os.path.join("sub", "CMD_1.10.exe"))
+    check(os.path.exists(made), "nothing generated: %s" % os.listdir(s.path("sub")))
+    info = s.pkg_tool("inspect", winpath(made))
+    check('"offset": %d' % os.path.getsize(bare) in info, "engine is not bare.exe:\n" + info)
+
+
+def fnv1a64(data):
+    h = 0xcbf29ce484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % h
+
+
+def written_chunks(session, drive_file, drive):
+    """The fnv1a64 hashes of the WRITE BUFFER chunks a drive received, in order."""
+    return [l.rsplit(" ", 1)[1] for l in session.journal(drive_file)
+            if l.startswith(drive + " | 3B 0") and "| good | fnv1a64 " in l]
+
+
+def expected_chunks(folder):
+    """The hashes of the 32 KiB chunks of main.bin and core.bin, image by image."""
+    hashes = []
+    for name in ("main.bin", "core.bin"):
+        image = open(os.path.join(folder, name), "rb").read()
+        hashes += [fnv1a64(image[i:i + 32768]) for i in range(0, len(image), 32768)]
+    return hashes
+
+
+@case
+def signed(s):
+    """Authenticode-signed updaters (osslsigncode, a throwaway certificate): found, run, made."""
+    key, cert = s.path("key.pem"), s.path("cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=Varnel e2e"], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def sign(unsigned, out):
+        r = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Varnel",
+                            "-in", unsigned, "-out", out], capture_output=True, timeout=120)
+        check(r.returncode == 0, "osslsigncode sign %s: %s" % (unsigned, r.stdout + r.stderr))
+        r = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", out],
+                           capture_output=True, timeout=120)
+        check(r.returncode == 0 and b"Signature verification: ok" in r.stdout,
+              "osslsigncode verify %s:\n%s" % (out, (r.stdout + r.stderr).decode()))
+
+    def inspect(path):
+        info = json.loads(s.pkg_tool("inspect", winpath(path)))
+        check(info["valid"], "%s: package not valid" % path)
+        return info
+
+    # A generated updater, signed: verified, its package found in front of the signature,
+    # and it updates two drives with exactly the program files' bytes.
+    exe = s.updater("upd")
+    signed_exe = s.path("signed.exe")
+    sign(exe, signed_exe)
+    info = inspect(signed_exe)
+    check(info["signature"]["present"], "inspect sees no signature")
+    check(info["package_end"] == os.path.getsize(exe) and
+          info["file_size"] == os.path.getsize(signed_exe), "inspect: %r" % info)
+    drives = s.drives("two", [("D", "1.05"), ("E", "1.05")])
+    code, shown, _ = s.run(signed_exe, ["/s", "/all"], drives=drives)
+    check(code == 0 and not shown, "signed updater ended with %d" % code)
+    want = expected_chunks(s.path("fw-upd"))
+    for d in ("D", "E"):
+        check(downloads(s, drives, d)[0] == 1, "drive %s: no diagnostic" % d)
+        check(written_chunks(s, drives, d) == want, "drive %s received other bytes" % d)
+
+    # A signed engine: maintenance mode and varnel-pkg both drop its signature, and what
+    # they make can be signed and verified.
+    engine = s.path("varnel.exe")
+    sign(s.exe, engine)
+    engine_size = os.path.getsize(engine)
+    folder = s.sample("fw-engine")
+    code, _, _ = s.run(engine, [winpath(os.path.join(folder, "sample.prm")), "/a", "/op=SIG"])
+    check(code == 0, "generation with a signed engine ended with %d" % code)
+    made = [os.path.join(folder, "SIG_1.10.exe"), s.path("pkg.exe")]
+    s.pkg_tool("build", "--engine", winpath(engine), "--prm",
+               winpath(os.path.join(folder, "sample.prm")), "--out", winpath(made[1]))
+    for path in made:
+        info = inspect(path)
+        check(not info["signature"]["present"], "%s keeps a signature" % path)
+        check(info["offset"] < engine_size - 1000, "%s keeps the certificate table" % path)
+        sign(path, path + ".signed")
+        check(inspect(path + ".signed")["package_end"] == os.path.getsize(path),
+              "signed %s: package not found" % path)
 
 
 def main():

@@ -9,6 +9,12 @@
 //       The same, and meanwhile works the program's windows as a person would, one step per
 //       line of STEPFILE (below). A failing step prints "FAIL line N: ..." and ends the
 //       program.
+//   winrun fit EXE
+//       Makes every dialog of EXE as the program does (its templates, the fallback font) and
+//       measures each text of its statics, buttons, check boxes and read-only edit boxes
+//       with the control's own font: the template's texts and every text the program puts
+//       there, in English and, when a Japanese font is installed, the Japanese partners.
+//       Prints each text that does not fit its control.
 //   winrun resources EXE
 //       Checks the resources of EXE against the program's own tables: string table, dialog
 //       templates (control ids, kinds, rectangles), icons, bitmaps, version and manifest.
@@ -28,11 +34,16 @@
 //   click ID             press button ID
 //   type ID TEXT         put TEXT into edit box (or combo box) ID
 //   sys CMD              choose system-menu command CMD
+//   position ID MIN MAX [T]  wait until progress bar ID stands between MIN and MAX
+//   queryend 0|1         ask the window whether the session may end (WM_QUERYENDSESSION);
+//                        its answer must be FALSE (0) / TRUE (1)
 //   title TEXT           the window's title is TEXT
 //   shot FILE            save a picture of the window (24-bit BMP)
 //   sleep MS
 //   dump                 print the program's visible windows and their controls
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +54,7 @@
 #include <vector>
 
 #include "ui/strings.h"
+#include "ui/win32_window.h"
 
 namespace {
 
@@ -340,6 +352,15 @@ public:
             }
             return true;
         }
+        if (op == "queryend") {
+            DWORD_PTR answer = 0;
+            if (!SendMessageTimeoutA(m_window, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                     &answer)) {
+                *why = "no answer to WM_QUERYENDSESSION";
+                return false;
+            }
+            return Expect(arg(1), answer != 0 ? "1" : "0", "WM_QUERYENDSESSION answer", why);
+        }
         if (op == "sys") {
             PostMessageA(m_window, WM_SYSCOMMAND, static_cast<WPARAM>(num(1)), 0);
             return true;
@@ -369,6 +390,16 @@ public:
         if (op == "visible") {
             return state(arg(2), "visible " + arg(1),
                          [&] { return std::string(IsWindowVisible(control) ? "1" : "0"); });
+        }
+        if (op == "position") {
+            const int low = num(2), high = num(3);
+            std::string seen;
+            return WaitFor(t.size() > 4 ? num(4) : 20, why, "", [&] {
+                const auto pos = static_cast<int>(SendMessageA(control, PBM_GETPOS, 0, 0));
+                *why = "progress bar " + arg(1) + " stands at " + std::to_string(pos) +
+                       ", expected " + arg(2) + " to " + arg(3);
+                return pos >= low && pos <= high;
+            });
         }
         if (op == "entries") {
             return state(arg(2), "entries of " + arg(1),
@@ -499,8 +530,8 @@ const std::vector<DialogSpec>& DialogSpecs() {
          {{1021, "edit", 5, 5, 185, 20},
           {1012, "edit", 5, 30, 185, 12},
           {1013, "combobox", 5, 45, 190, -1},
-          {1014, "edit", 20, 70, 55, 12},
-          {1015, "edit", 120, 70, 55, 12},
+          {1014, "edit", 3, 70, 89, 12},
+          {1015, "edit", 103, 70, 89, 12},
           {1016, "edit", 30, 90, 35, 12},
           {1017, "edit", 130, 90, 35, 12},
           {1022, "static", 89, 84, -1, -1},
@@ -508,7 +539,8 @@ const std::vector<DialogSpec>& DialogSpecs() {
           {1018, "edit", 126, 115, 30, 12},
           {1019, "edit", 161, 115, 30, 12},
           {1011, "button", 126, 127, 30, 30},
-          {2, "button", 161, 127, 30, 30}}},
+          {2, "button", 161, 127, 30, 30},
+          {1035, "msctls_progress32", 5, 162, 190, 8}}},
         {129,
          "Varnel.exe - Maintenance mode Ver.3.74K",
          275,
@@ -663,6 +695,197 @@ int Resources(const std::string& exe) {
     return failures == 0 ? 0 : 1;
 }
 
+// ---- Text fit -------------------------------------------------------------------------------
+
+// Texts the program puts into a control at run time: string ids (the English text; its
+// Japanese partner is the id before it), or fixed texts.
+struct RuntimeTexts {
+    int dialog;
+    int control;
+    std::vector<unsigned> ids;
+    std::vector<std::string> fixed;
+};
+
+const std::vector<RuntimeTexts>& RuntimeTextTable() {
+    // A failed run appends the drive's error text (18 bytes of sense data) to text 129.
+    static const std::string errorText =
+        " (Error data = 70 00 04 00 00 00 00 0A 00 00 00 00 44 00 00 00 00 00 )";
+    static const std::vector<RuntimeTexts> table = {
+        {102, 1021, {123}, {}},
+        {102, 1012, {103, 105, 125}, {}},
+        {102, 1014, {107}, {}},
+        {102, 1015, {109}, {}},
+        {102, 1016, {}, {"****-**", "8888-88"}},
+        {102, 1017, {}, {"8888-88"}},
+        {102, 1018, {111, 113}, {}},
+        {102, 1019, {115}, {}},
+        {102, 1020, {105, 117, 119, 121, 131, 133, 135, 137, 139}, {}},
+        {102, 1020, {}, {LoadText(129) + errorText}},
+        {137, 1034, {149}, {}},
+        {129,
+         1010,
+         {},
+         {"Load OK (Push Generate button)", "Load NG", "Load OK / Generate OK",
+          "Load OK / Generate NG"}},
+    };
+    return table;
+}
+
+bool JapaneseFontInstalled() {
+    LOGFONTW wanted = {};
+    wanted.lfCharSet = SHIFTJIS_CHARSET;
+    bool found = false;
+    HDC dc = GetDC(nullptr);
+    EnumFontFamiliesExW(
+        dc, &wanted,
+        [](const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM p) -> int {
+            // A scalable font (the bitmap system fonts do not count).
+            if ((type & TRUETYPE_FONTTYPE) != 0 && font->lfFaceName[0] != L'@')
+                *reinterpret_cast<bool*>(p) = true;
+            return 1;
+        },
+        reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, dc);
+    return found;
+}
+
+INT_PTR CALLBACK FitDialog(HWND hwnd, UINT msg, WPARAM, LPARAM) {
+    if (msg == WM_INITDIALOG)
+        ApplyFallbackDialogFont(hwnd);
+    return msg == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+std::wstring WindowTextW(HWND hwnd) {
+    wchar_t buffer[1024] = {};
+    GetWindowTextW(hwnd, buffer, 1024);
+    return buffer;
+}
+
+// The rectangle a control draws its text in, and the DrawText flags it uses; false for
+// controls that show no text of their own (pictures, bitmap buttons, combo and input boxes).
+bool TextArea(HWND control, RECT* area, UINT* flags) {
+    char cls[64] = {};
+    GetClassNameA(control, cls, sizeof cls);
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(control, GWL_STYLE));
+    GetClientRect(control, area);
+    *flags = DT_CALCRECT | DT_EXPANDTABS;
+    if (lstrcmpiA(cls, "Static") == 0) {
+        const DWORD type = style & SS_TYPEMASK;
+        if (type > SS_RIGHT && type != SS_SIMPLE && type != SS_LEFTNOWORDWRAP)
+            return false;
+        if (type <= SS_RIGHT)
+            *flags |= DT_WORDBREAK;
+        if (style & SS_NOPREFIX)
+            *flags |= DT_NOPREFIX;
+        return true;
+    }
+    if (lstrcmpiA(cls, "Button") == 0) {
+        if (style & (BS_BITMAP | BS_ICON))
+            return false;
+        const DWORD type = style & BS_TYPEMASK;
+        if (style & BS_MULTILINE)
+            *flags |= DT_WORDBREAK;
+        if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
+            type == BS_AUTORADIOBUTTON || type == BS_3STATE || type == BS_AUTO3STATE) {
+            // The box and the gap before the text.
+            area->left += GetSystemMetrics(SM_CXMENUCHECK) + 4;
+        } else if (type == BS_GROUPBOX) {
+            InflateRect(area, -GetSystemMetrics(SM_CXEDGE) * 4, 0);
+        } else {
+            InflateRect(area, -GetSystemMetrics(SM_CXEDGE) * 2, -GetSystemMetrics(SM_CYEDGE) * 2);
+        }
+        return true;
+    }
+    if (lstrcmpiA(cls, "Edit") == 0 && (style & ES_READONLY) != 0) {
+        SendMessageW(control, EM_GETRECT, 0, reinterpret_cast<LPARAM>(area));
+        *flags |= DT_NOPREFIX | ((style & ES_MULTILINE) ? DT_WORDBREAK | DT_EDITCONTROL : 0);
+        return true;
+    }
+    return false;
+}
+
+// Whether text fits control; *need receives the size it needs.
+bool Fits(HWND control, const std::wstring& text, SIZE* need, SIZE* have) {
+    RECT area;
+    UINT flags = 0;
+    if (!TextArea(control, &area, &flags))
+        return true;
+    HDC dc = GetDC(control);
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT measured = {0, 0, area.right - area.left, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured, flags);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    need->cx = measured.right - measured.left;
+    need->cy = measured.bottom - measured.top;
+    have->cx = area.right - area.left;
+    have->cy = area.bottom - area.top;
+    return need->cx <= have->cx && need->cy <= have->cy;
+}
+
+struct FitArgs {
+    int dialog;
+    bool japanese;
+    int* problems;
+    int* measured;
+};
+
+void CheckText(HWND control, const FitArgs& a, const std::wstring& text, const std::string& what) {
+    if (text.empty())
+        return;
+    SIZE need, have;
+    ++*a.measured;
+    if (Fits(control, text, &need, &have))
+        return;
+    std::printf("FAIL dialog %d control %d: %s \"%s\" needs %ldx%ld pixels, has %ldx%ld\n",
+                a.dialog, GetDlgCtrlID(control), what.c_str(), Utf8(text).c_str(), need.cx, need.cy,
+                have.cx, have.cy);
+    ++*a.problems;
+}
+
+BOOL CALLBACK CheckTemplateText(HWND control, LPARAM lParam) {
+    const auto& a = *reinterpret_cast<const FitArgs*>(lParam);
+    CheckText(control, a, WindowTextW(control), "template text");
+    return TRUE;
+}
+
+int Fit(const std::string& exe) {
+    HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
+        return Fail("cannot load " + exe);
+    const bool japanese = JapaneseFontInstalled();
+    int problems = 0, measured = 0;
+    for (const int id : {100, 102, 129, 137}) {
+        HWND dlg = CreateDialogParamW(module, MAKEINTRESOURCEW(id), nullptr, FitDialog, 0);
+        if (dlg == nullptr) {
+            Fail("dialog " + std::to_string(id) + " cannot be created");
+            ++problems;
+            continue;
+        }
+        FitArgs args = {id, japanese, &problems, &measured};
+        EnumChildWindows(dlg, CheckTemplateText, reinterpret_cast<LPARAM>(&args));
+        for (const RuntimeTexts& r : RuntimeTextTable()) {
+            HWND control = r.dialog == id ? GetDlgItem(dlg, r.control) : nullptr;
+            if (control == nullptr)
+                continue;
+            for (const unsigned text : r.ids) {
+                CheckText(control, args, Wide(LoadText(text)), "text " + std::to_string(text));
+                if (japanese) {
+                    CheckText(control, args, Wide(LoadText(text - 1)),
+                              "text " + std::to_string(text - 1));
+                }
+            }
+            for (const std::string& text : r.fixed)
+                CheckText(control, args, Wide(text), "text");
+        }
+        DestroyWindow(dlg);
+    }
+    std::printf("fit: %d texts measured%s, %d do not fit\n", measured,
+                japanese ? " (Japanese too)" : " (no Japanese font)", problems);
+    return problems == 0 && measured > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -673,9 +896,12 @@ int main(int argc, char** argv) {
         return Drive(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
     if (args.size() == 2 && args[0] == "resources")
         return Resources(args[1]);
+    if (args.size() == 2 && args[0] == "fit")
+        return Fit(args[1]);
     std::fprintf(stderr,
                  "usage: winrun run PROGRAM [ARGS...]\n"
                  "       winrun drive STEPFILE PROGRAM [ARGS...]\n"
-                 "       winrun resources EXE\n");
+                 "       winrun resources EXE\n"
+                 "       winrun fit EXE\n");
     return 2;
 }

@@ -17,9 +17,27 @@ std::vector<unsigned> FakeServices::Sleeps() {
     return m_sleeps;
 }
 
+std::vector<std::string> FakeServices::Events() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_events;
+}
+
+void FakeServices::Record(const std::string& event) {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_events.push_back(event);
+    }
+    if (onEvent)
+        onEvent(event);
+}
+
 std::thread FakeServices::StartThread(std::function<void()> body) {
     ++threadsStarted;
-    return std::thread(std::move(body));
+    Record("thread");
+    return std::thread([this, body = std::move(body)] {
+        body();
+        Record("thread end");
+    });
 }
 
 ShutdownPrivilege FakeServices::EnableShutdownPrivilege() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,10 +29,19 @@ public:
         deniedReported = deniedDevices;
         return driveAccessHint;
     }
+    void KeepSystemAwake(bool on) override { Record(on ? "awake" : "awake off"); }
+    void BlockShutdown(const std::string& reason) override { Record("block " + reason); }
+    void UnblockShutdown() override { Record("unblock"); }
     bool StdinIsTerminal() override { return false; }
     bool StdoutIsTerminal() override { return false; }
 
     std::vector<unsigned> Sleeps();
+    // Power and shutdown calls, worker starts ("thread") and worker ends ("thread end"),
+    // in the order they happened.
+    std::vector<std::string> Events();
+    void Record(const std::string& event);
+    // Called with each event as it is recorded (on the thread that caused it).
+    std::function<void(const std::string&)> onEvent;
 
     std::string modulePath;
     std::string commandLine;
@@ -52,6 +62,7 @@ public:
 private:
     std::mutex m_lock;
     std::vector<unsigned> m_sleeps;
+    std::vector<std::string> m_events;
 };
 
 }  // namespace testsupport

@@ -198,7 +198,7 @@ void CompareWithPlain(const CUpdateData& d, const std::vector<uint8_t>& file) {
     Reset(ref);
     const auto n = static_cast<uint32_t>(std::min<size_t>(file.size(), kBufferSize));
     std::memcpy(ref.m_pFileImage, file.data(), n);
-    ref.m_nFileSize = n;
+    ref.m_nFileSize = d.m_nFileSize;
     ref.m_nPackageOffset = d.m_nPackageOffset;
     uint8_t* block = ref.m_pFileImage + d.m_nPackageOffset;
     CUpdateData::ScramblePlain(block + 2, static_cast<int32_t>(d.m_nPackageLength - 74),
@@ -240,9 +240,15 @@ int PackageReader(const uint8_t* data, size_t size) {
     d.ReadPackageFromMemory(file.data(), file.size(), "fuzz_1.05-AB.exe");
     VARNEL_UNPOISON(d.m_pFileImage, kBufferSize);
 
-    FUZZ_CHECK(d.m_nFileSize == n && d.m_nEngineSize == n);
+    // Only a signed file's package ends before the end of the file, and never past its table.
+    CertificateTable table;
+    const bool isSigned = d.GetSignature(&table);
+    FUZZ_CHECK(d.m_nEngineSize == n);
+    FUZZ_CHECK(d.m_nFileSize == n ||
+               (isSigned && d.m_nFileSize <= table.offset && table.offset - d.m_nFileSize < 8));
     FUZZ_CHECK(d.GetFirmwareLength() <= kBufferSize);
-    FUZZ_CHECK(d.IsPackageEmpty() || d.m_nPackageOffset + uint64_t{d.m_nPackageLength} == n ||
+    FUZZ_CHECK(d.IsPackageEmpty() ||
+               d.m_nPackageOffset + uint64_t{d.m_nPackageLength} == d.m_nFileSize ||
                d.GetPackageFault() == PackageFault::Bounds);
     if (mode == 2) {
         FUZZ_CHECK(!d.IsPackageEmpty());

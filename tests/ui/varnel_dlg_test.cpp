@@ -414,6 +414,113 @@ TEST_F(UpdaterDialog, ProgressOfEveryDriveOfTheRun) {
     EXPECT_EQ(ResultFailed, last[1].result);
     EXPECT_EQ(2u * 32768u, last[1].bytesSent);
     EXPECT_EQ(0u, last[2].bytesSent);
+
+    // The bar: the bytes of D and E over their total (F is skipped), from 0, never back.
+    const HeadlessControl& bar = w->Control(IDC_PROGRESS);
+    EXPECT_TRUE(bar.shown);
+    ASSERT_FALSE(bar.positions.empty());
+    EXPECT_EQ(0, bar.positions.front());
+    EXPECT_TRUE(std::is_sorted(bar.positions.begin(), bar.positions.end()));
+    EXPECT_EQ(static_cast<int>((uint64_t{total} + 2 * 32768) * 100 / (2 * uint64_t{total})),
+              bar.positions.back());
+}
+
+TEST_F(UpdaterDialog, ProgressBarHiddenUntilTheFirstRunThenZeroToHundredPerRun) {
+    // E fails its first download; the second run succeeds on both.
+    // Commands of 30 ms: the wait loop sees the bar between 0 and 100.
+    Setup(Drive('D', "1.00", "delay_ms = 30\n") +
+          Drive('E', "1.01", "delay_ms = 30\nfault = WRITE_BUFFER 4 check 4 44 00\n"));
+    dlg->m_bAllDrives = true;
+    std::vector<int> firstRun;
+    Run({
+        [](CHeadlessWindow& win) {
+            EXPECT_FALSE(win.Control(IDC_PROGRESS).shown);
+            EXPECT_TRUE(win.Control(IDC_PROGRESS).positions.empty());
+            win.Click(IDC_UPDATE);
+        },
+        [&](CHeadlessWindow& win) {
+            firstRun = win.Control(IDC_PROGRESS).positions;
+            win.Click(IDC_UPDATE);
+            EXPECT_EQ("REBOOT", win.Text(IDC_UPDATE_CAPTION));
+        },
+    });
+    const std::vector<int>& all = w->Control(IDC_PROGRESS).positions;
+    ASSERT_GT(all.size(), firstRun.size());
+    ASSERT_GE(firstRun.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(firstRun.begin(), firstRun.end()));
+    EXPECT_LT(firstRun.back(), 100);
+    const std::vector<int> second(all.begin() + static_cast<std::ptrdiff_t>(firstRun.size()),
+                                  all.end());
+    EXPECT_EQ(0, second.front());
+    EXPECT_TRUE(std::is_sorted(second.begin(), second.end()));
+    EXPECT_EQ(100, second.back());
+    EXPECT_GT(second.size(), 2u);  // positions between 0 and 100 were shown
+}
+
+TEST_F(UpdaterDialog, SleepAndShutdownHeldOffExactlyWhileDownloading) {
+    const std::string block = "block Now updating. It takes a few minutes. Don't turn off the PC.";
+    // Writes and diagnostics in the journal when each event happens.
+    std::vector<std::pair<std::string, int>> seen;
+    services.onEvent = [&](const std::string& event) {
+        if (event == block || event == "unblock")
+            seen.emplace_back(event, static_cast<int>(sim->Cdbs().size()));
+    };
+    auto writesBefore = [&](size_t i) {
+        const auto cdbs = sim->Cdbs();
+        return std::count_if(cdbs.begin(), cdbs.begin() + seen[i].second, IsWriteBuffer);
+    };
+    auto diagnosticsBefore = [&](size_t i) {
+        const auto cdbs = sim->Cdbs();
+        return std::count(cdbs.begin(), cdbs.begin() + seen[i].second, kDiagnostic);
+    };
+
+    // A failed run, then a successful one: each is held off from before its first write to
+    // after its last worker ended.
+    Setup(Drive('D', "1.00") + Drive('E', "1.01", "fault = WRITE_BUFFER 2 check 4 44 00\n"));
+    dlg->m_bAllDrives = true;
+    Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); },
+         [](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});
+    EXPECT_EQ(kExitSuccess, result);
+    std::vector<std::string> events = services.Events();
+    ASSERT_EQ(16u, events.size());
+    for (size_t r = 0; r < 2; ++r) {
+        SCOPED_TRACE("run " + std::to_string(r + 1));
+        const auto from = events.begin() + static_cast<std::ptrdiff_t>(8 * r);
+        EXPECT_EQ("awake", from[0]);
+        EXPECT_EQ(block, from[1]);
+        std::vector<std::string> workers(from + 2, from + 6);
+        std::sort(workers.begin(), workers.end());
+        EXPECT_EQ((std::vector<std::string>{"thread", "thread", "thread end", "thread end"}),
+                  workers);
+        EXPECT_EQ("thread", from[2]);
+        EXPECT_EQ("unblock", from[6]);
+        EXPECT_EQ("awake off", from[7]);
+    }
+    ASSERT_EQ(4u, seen.size());
+    EXPECT_EQ(0, writesBefore(0));
+    EXPECT_EQ(1, diagnosticsBefore(1));  // D's first download ended inside the first run
+    EXPECT_EQ(writesBefore(1), writesBefore(2));
+    EXPECT_EQ(3, diagnosticsBefore(3));
+
+    // A run refused for a disc, and a broken package: nothing is held.
+    Setup(Drive('D', "1.00", "medium = yes\n"));
+    const size_t before = services.Events().size();
+    Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});
+    EXPECT_EQ(before, services.Events().size());
+
+    // The unattended run downloads on this thread, held off as well.
+    seen.clear();
+    Setup(Drive('D', "1.00"));
+    dlg->m_bUnattended = true;
+    Run();
+    events = services.Events();
+    ASSERT_EQ(before + 4, events.size());
+    EXPECT_EQ((std::vector<std::string>{"awake", block, "unblock", "awake off"}),
+              std::vector<std::string>(events.begin() + static_cast<std::ptrdiff_t>(before),
+                                       events.end()));
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(0, writesBefore(0));
+    EXPECT_EQ(1, diagnosticsBefore(1));
 }
 
 TEST_F(UpdaterDialog, DrivesDeniedForLackOfPermissionAreExplained) {
