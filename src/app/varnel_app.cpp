@@ -39,8 +39,9 @@ bool CVarnelApp::InitInstance() {
     const std::string exePath = foreignPackage ? packagePath : m_services.ExecutablePath();
     if (foreignPackage) {
         uint8_t probe = 0;
-        if (ReadFilePrefix(packagePath, &probe, 1) < 0) {
-            std::fprintf(stderr, "varnel: cannot read %s\n", packagePath.c_str());
+        std::string why;
+        if (ReadFilePrefix(packagePath, &probe, 1, &why) < 0) {
+            std::fprintf(stderr, "varnel: cannot read %s: %s\n", packagePath.c_str(), why.c_str());
             m_nExitCode = kExitPending;
             return false;
         }
@@ -48,6 +49,7 @@ bool CVarnelApp::InitInstance() {
     m_updateData.ReadPackage(exePath);
     if (!m_updateData.HasPackageData() && !foreignPackage) {
         mainte.DoModal(m_windows);  // its result is not used
+        m_nExitCode = mainte.m_nExitCode;
         return false;
     }
 

@@ -358,6 +358,57 @@ TEST_F(MainteDlgTest, ProductListAndNameBase) {
     }
 }
 
+// Characters of the output name that come from image bytes (model, revision, minor
+// revision) are safe in a file name; names typed by the user stay as typed.
+TEST_F(MainteDlgTest, NameCharactersFromImageBytes) {
+    const struct {
+        std::vector<std::string> items;  // switches
+        std::string model, revision, minor;
+        std::string typedRevision;  // typed into the Inquiry Rev. box after the load
+        std::string name;           // output file name
+    } cases[] = {
+        {{}, "XY-1:2<3", "1.05", "", "", "1_2_31.05.exe"},
+        {{}, "Q-../../", "1.05", "", "", ".._.._1.05.exe"},
+        {{}, "XY-\x1F\x7F\x80\xFF", "1.05", "", "", "____1.05.exe"},
+        {{}, "XY-1", "1/\\5", "|>", "", "11__5-__.exe"},
+        {{}, "XY-1", "1.05", "\t*", "", "11.05-__.exe"},
+        {{}, "XY-1", "\"?", "", "", "1__.exe"},
+        {{}, "../ (for", "1.05", "", "", ".._1.05.exe"},  // an image model read as a "for" entry
+        {{"/cn=LENOVO"}, "XY-1", "1:05", "AB", "", "11_05.exe"},
+        // Typed by the user.
+        {{"/op=my*name"}, "XY-1", "1.05", "", "", "my*name_1.05.exe"},
+        {{"/i=1?2"}, "XY-1", "1.05", "", "", "11?2.exe"},
+        {{"/tp=A?B (for Z)"}, "XY-1", "1.05", "", "", "A?B1.05.exe"},
+        {{}, "XY-1", "1.05", "\x01\x02", "9*9", "19*9.exe"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(n);
+        const std::string folder = dir.File("n" + std::to_string(n++));
+        std::filesystem::create_directory(folder);
+        SampleImageSpec mainSpec;
+        mainSpec.model = c.model;
+        mainSpec.revision = c.revision;
+        mainSpec.minor = c.minor;
+        SampleImageSpec coreSpec;
+        coreSpec.main = false;
+        coreSpec.model = c.model;
+        ASSERT_TRUE(WriteSampleSet(folder, mainSpec, coreSpec, nullptr));
+
+        CMainteDlg d(services);
+        d.m_pUpdateData = &data;
+        d.ApplyOptions(Options(folder + kPathSeparator + "sample.prm", c.items), dir.path());
+        CHeadlessWindowFactory f;
+        f.scripts[IDD_MAINTE] = {[&](CHeadlessWindow& w) {
+            if (!c.typedRevision.empty())
+                w.TypeText(IDC_INQUIRY_REV, c.typedRevision);
+        }};
+        d.DoModal(f);
+        EXPECT_TRUE(d.m_bLoaded);
+        EXPECT_EQ(folder + kPathSeparator + c.name, f.Find(IDD_MAINTE)->Text(IDC_OUTPUT_FILE));
+    }
+}
+
 TEST_F(MainteDlgTest, CoreOnlyParameterFileNamesTheOutputCore) {
     MakeSamples();
     const std::string prm = dir.File("core.prm");
