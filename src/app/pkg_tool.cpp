@@ -18,10 +18,12 @@
 
 namespace {
 
-constexpr int kExitUsage = 2;
-constexpr int kExitNoPackage = 3;
-constexpr int kExitBroken = 4;
-constexpr int kExitIo = 5;
+// Exit codes; build's load and generation failures exit with their result code (1 to 63).
+constexpr int kExitUsage = 64;
+constexpr int kExitNoPackage = 65;
+constexpr int kExitBroken = 66;
+constexpr int kExitDrives = 69;
+constexpr int kExitIo = 74;
 
 const char kUsage[] =
     "usage: varnel-pkg inspect FILE\n"
@@ -31,7 +33,16 @@ const char kUsage[] =
     "                        [--customer CODE] [--time SECONDS]\n"
     "       varnel-pkg sample DIR [--model NAME] [--revision R] [--minor MM] [--customer N]\n"
     "                         [--size MAIN_CODE_BYTES]\n"
-    "       varnel-pkg drives [--json]\n";
+    "       varnel-pkg drives [--json]\n"
+    "exit codes:\n"
+    "   0      done\n"
+    "   1-63   build: the load or generation result code, as in maintenance mode's\n"
+    "          automatic run (1-9, 13-15, 18-24; docs/updater.md lists them)\n"
+    "  64      wrong command line\n"
+    "  65      FILE carries no update package\n"
+    "  66      the package of FILE (or of the engine) is broken\n"
+    "  69      drives: the simulated drives' file cannot be read or is malformed\n"
+    "  74      a file cannot be read or written\n";
 
 std::string Json(const std::string& s) {
     std::string r = "\"";
@@ -125,11 +136,24 @@ const char* FaultText(PackageFault f) {
     return "";
 }
 
+// Why a file that gave no bytes gave none: it cannot be opened (and why), or it is empty.
+std::string NoBytesReason(const std::string& file) {
+    uint8_t probe = 0;
+    std::string why;
+    return ReadFilePrefix(file, &probe, 1, &why) < 0 ? why : "empty file";
+}
+
 bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int* code) {
     d.ReadPackage(file);
     if (d.m_nEngineSize == 0) {
-        err << "varnel-pkg: cannot read " << file << "\n";
-        *code = kExitIo;
+        const std::string why = NoBytesReason(file);
+        if (why == "empty file") {
+            err << "varnel-pkg: " << file << " carries no update package (empty file)\n";
+            *code = kExitNoPackage;
+        } else {
+            err << "varnel-pkg: cannot read " << file << ": " << why << "\n";
+            *code = kExitIo;
+        }
         return false;
     }
     if (d.IsPackageEmpty()) {
@@ -138,6 +162,25 @@ bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int
         return false;
     }
     return true;
+}
+
+// The file that a load failure is about, and why when it could not be read.
+std::string LoadFailureSubject(uint8_t code, const std::string& prm, const CUpdateData& d) {
+    std::string file = prm;
+    if (code == LOAD_MAIN_OPEN || code == CHECK_MAIN_INVALID || code == CHECK_MAIN_BROKEN ||
+        code == LOAD_MAIN_TOO_SMALL) {
+        file = d.m_strMainFile;
+    } else if (code == LOAD_CORE_OPEN || code == CHECK_CORE_INVALID || code == CHECK_CORE_BROKEN ||
+               code == LOAD_CORE_TOO_LARGE) {
+        file = d.m_strCoreFile;
+    }
+    if (file != prm) {
+        const std::string dir = DirectoryPart(prm);
+        file = dir.empty() ? file : dir + kPathSeparator + file;
+    }
+    if (code == LOAD_PARAM_OPEN || code == LOAD_MAIN_OPEN || code == LOAD_CORE_OPEN)
+        return file + ": " + NoBytesReason(file);
+    return file;
 }
 
 int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
@@ -301,12 +344,14 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
     d->ReadPackage(get("engine"));
     if (d->m_nEngineSize == 0) {
         const ResultMessage m = LoadResultMessage(LOAD_NO_ENGINE);
-        err << "varnel-pkg: " << m.text << " (" << get("engine") << ")\n";
+        err << "varnel-pkg: " << m.text << " (" << get("engine") << ": "
+            << NoBytesReason(get("engine")) << ")\n";
         return LOAD_NO_ENGINE;
     }
     if (!d->IsPackageEmpty()) {
         if (d->GetPackageFault() == PackageFault::Bounds) {
-            err << "varnel-pkg: the engine carries a broken package\n";
+            err << "varnel-pkg: the engine " << get("engine")
+                << " carries a broken package: " << FaultText(PackageFault::Bounds) << "\n";
             return kExitBroken;
         }
         // An updater given as engine: its own package is replaced.
@@ -320,7 +365,8 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
 
     const uint8_t load = d->LoadParameterFile(get("prm"));
     if (load != LOAD_OK) {
-        err << "varnel-pkg: " << LoadResultMessage(load).text << "\n";
+        err << "varnel-pkg: " << LoadResultMessage(load).text << " ("
+            << LoadFailureSubject(load, get("prm"), *d) << ")\n";
         return load;
     }
     d->SetTargetProduct(opts.count("product") ? get("product") : d->m_strImageModel);
@@ -400,12 +446,14 @@ int Sample(const std::string& dir, const std::map<std::string, std::string>& opt
         } else if (key == "customer") {
             mainSpec.customer = static_cast<uint8_t>(std::strtoul(value.c_str(), nullptr, 0));
         } else if (key == "size") {
-            // MAIN code bytes: at least the info block, and both images within 4 MiB.
+            // MAIN code bytes: an image of at least 64 KiB (an updater's MAIN), and both
+            // images within 4 MiB.
+            constexpr unsigned long kMinCode = kMainImageThreshold - kImageHeaderSize;
             constexpr unsigned long kMaxCode = 4194304 - 1024 - (1024 + 40 * 1024);
             char* end = nullptr;
             const unsigned long size = std::strtoul(value.c_str(), &end, 0);
-            if (value.empty() || *end || size < 256 || size > kMaxCode) {
-                err << "varnel-pkg: --size needs 256 to " << kMaxCode << " bytes\n";
+            if (value.empty() || *end || size < kMinCode || size > kMaxCode) {
+                err << "varnel-pkg: --size needs " << kMinCode << " to " << kMaxCode << " bytes\n";
                 return kExitUsage;
             }
             mainSpec.codeSize = static_cast<uint32_t>(size);
@@ -444,7 +492,13 @@ int RunPkgTool(const std::vector<std::string>& args, std::ostream& out, std::ost
         return kExitUsage;
     }
     if (args[0] == "drives" && (args.size() == 1 || (args.size() == 2 && args[1] == "--json"))) {
-        out << DescribeDrives(args.size() == 2);
+        CDriveControl drive;
+        out << DescribeDrives(drive, args.size() == 2);
+        const std::string problem = drive.GetTransportProblem();
+        if (!problem.empty()) {
+            err << "varnel-pkg: " << problem << "\n";
+            return kExitDrives;
+        }
         return 0;
     }
     std::map<std::string, std::string> opts;
