@@ -136,18 +136,22 @@ const char* FaultText(PackageFault f) {
     return "";
 }
 
-// Why a file that gave no bytes gave none: it cannot be opened (and why), or it is empty.
-std::string NoBytesReason(const std::string& file) {
+// Why a file that gave no bytes gave none: why it cannot be read, or "empty file".
+std::string NoBytesReason(const std::string& file, bool* empty = nullptr) {
     uint8_t probe = 0;
     std::string why;
-    return ReadFilePrefix(file, &probe, 1, &why) < 0 ? why : "empty file";
+    const bool opened = ReadFilePrefix(file, &probe, 1, &why) >= 0;
+    if (empty)
+        *empty = opened;
+    return opened ? "empty file" : why;
 }
 
 bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int* code) {
     d.ReadPackage(file);
     if (d.m_nEngineSize == 0) {
-        const std::string why = NoBytesReason(file);
-        if (why == "empty file") {
+        bool empty = false;
+        const std::string why = NoBytesReason(file, &empty);
+        if (empty) {
             err << "varnel-pkg: " << file << " carries no update package (empty file)\n";
             *code = kExitNoPackage;
         } else {

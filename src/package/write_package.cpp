@@ -46,7 +46,7 @@ uint8_t CUpdateData::CheckUpdaterFile(const uint8_t* file, uint32_t size, const 
     // A reader of its own, which never reaches a drive, on a copy of the bytes.
     auto reader = std::make_unique<CUpdateData>(nullptr);
     reader->ReadPackageFromMemory(file, size, std::string());
-    if (!reader->HasPackageData() || reader->IsPackageEmpty())
+    if (reader->IsPackageEmpty())
         return LOAD_UPDATER_UNREADABLE;
     if (reader->GetPackageFault() == PackageFault::ImageCheck) {
         switch (reader->m_byImageCheckResult) {
