@@ -293,7 +293,9 @@ int Extract(const std::string& file, const std::string& dir, std::ostream& out, 
             err << "varnel-pkg: cannot write " << path << "\n";
             return kExitIo;
         }
-        prm += name + " " + std::to_string(im.length) + "\r\n";
+        // The number only tells the kinds apart: above 262144 for a Main program file.
+        const uint32_t number = im.kind == "MAIN" && im.length <= 262144 ? 262145 : im.length;
+        prm += name + " " + std::to_string(number) + "\r\n";
         out << path << " (" << im.kind << ", " << im.length << " bytes)\n";
     }
     const std::string prmPath = dir + kPathSeparator + "package.prm";

@@ -93,6 +93,19 @@ TEST(PkgTool, SampleBuildExtractRoundTrip) {
     ASSERT_EQ(0, Tool({"extract", dir.File("u.exe"), out.path()}).code);
     EXPECT_EQ(ReadAll(out.File("main.bin")), ReadAll(in("main.bin")));
     EXPECT_EQ(ReadAll(out.File("core.bin")), ReadAll(in("core.bin")));
+
+    // The extracted parameter file names a small Main image as Main: it builds again.
+    ASSERT_EQ(0, Tool({"sample", fw, "--size", "64512"}).code);
+    ASSERT_EQ(0, Tool({"build", "--engine", DataPath("engine.bin"), "--prm", in("sample.prm"),
+                       "--out", dir.File("small.exe"), "--time", "1"})
+                     .code);
+    TempDir again;
+    ASSERT_EQ(0, Tool({"extract", dir.File("small.exe"), again.path()}).code);
+    ToolRun rebuilt =
+        Tool({"build", "--engine", DataPath("engine.bin"), "--prm", again.File("package.prm"),
+              "--out", dir.File("again.exe"), "--time", "1"});
+    ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
+    EXPECT_EQ(ReadAll(dir.File("small.exe")), ReadAll(dir.File("again.exe")));
 }
 
 TEST(PkgTool, DrivesListsSimulatedDrives) {
