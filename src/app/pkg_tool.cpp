@@ -18,10 +18,13 @@
 
 namespace {
 
+// Exit codes of inspect, extract, sample and drives (kept stable for scripts); build's load
+// and generation failures exit with their result code instead.
 constexpr int kExitUsage = 2;
 constexpr int kExitNoPackage = 3;
 constexpr int kExitBroken = 4;
 constexpr int kExitIo = 5;
+constexpr int kExitDrives = 6;
 
 const char kUsage[] =
     "usage: varnel-pkg inspect FILE\n"
@@ -31,7 +34,17 @@ const char kUsage[] =
     "                        [--customer CODE] [--time SECONDS]\n"
     "       varnel-pkg sample DIR [--model NAME] [--revision R] [--minor MM] [--customer N]\n"
     "                         [--size MAIN_CODE_BYTES]\n"
-    "       varnel-pkg drives [--json]\n";
+    "       varnel-pkg drives [--json]\n"
+    "exit codes:\n"
+    "   0      done\n"
+    "   2      wrong command line\n"
+    "   3      FILE carries no update package\n"
+    "   4      the package of FILE is broken\n"
+    "   5      a file cannot be read or written\n"
+    "   6      drives: the simulated drives' file cannot be read or is malformed\n"
+    "  build:  the load or generation result code, as in maintenance mode's automatic\n"
+    "          run (1-9, 13-15, 18-24; docs/updater.md lists them); 2 for a wrong\n"
+    "          command line, 4 for an engine whose own package is broken\n";
 
 std::string Json(const std::string& s) {
     std::string r = "\"";
@@ -141,11 +154,28 @@ std::string SignatureJson(const CUpdateData& d) {
     return o.str();
 }
 
+// Why a file that gave no bytes gave none: why it cannot be read, or "empty file".
+std::string NoBytesReason(const std::string& file, bool* empty = nullptr) {
+    uint8_t probe = 0;
+    std::string why;
+    const bool opened = ReadFilePrefix(file, &probe, 1, &why) >= 0;
+    if (empty)
+        *empty = opened;
+    return opened ? "empty file" : why;
+}
+
 bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int* code) {
     d.ReadPackage(file);
     if (d.m_nEngineSize == 0) {
-        err << "varnel-pkg: cannot read " << file << "\n";
-        *code = kExitIo;
+        bool empty = false;
+        const std::string why = NoBytesReason(file, &empty);
+        if (empty) {
+            err << "varnel-pkg: " << file << " carries no update package (empty file)\n";
+            *code = kExitNoPackage;
+        } else {
+            err << "varnel-pkg: cannot read " << file << ": " << why << "\n";
+            *code = kExitIo;
+        }
         return false;
     }
     if (d.IsPackageEmpty()) {
@@ -157,6 +187,25 @@ bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int
         return false;
     }
     return true;
+}
+
+// The file that a load failure is about, and why when it could not be read.
+std::string LoadFailureSubject(uint8_t code, const std::string& prm, const CUpdateData& d) {
+    std::string file = prm;
+    if (code == LOAD_MAIN_OPEN || code == CHECK_MAIN_INVALID || code == CHECK_MAIN_BROKEN ||
+        code == LOAD_MAIN_TOO_SMALL) {
+        file = d.m_strMainFile;
+    } else if (code == LOAD_CORE_OPEN || code == CHECK_CORE_INVALID || code == CHECK_CORE_BROKEN ||
+               code == LOAD_CORE_TOO_LARGE) {
+        file = d.m_strCoreFile;
+    }
+    if (file != prm) {
+        const std::string dir = DirectoryPart(prm);
+        file = dir.empty() ? file : dir + kPathSeparator + file;
+    }
+    if (code == LOAD_PARAM_OPEN || code == LOAD_MAIN_OPEN || code == LOAD_CORE_OPEN)
+        return file + ": " + NoBytesReason(file);
+    return file;
 }
 
 int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
@@ -266,7 +315,9 @@ int Extract(const std::string& file, const std::string& dir, std::ostream& out, 
             err << "varnel-pkg: cannot write " << path << "\n";
             return kExitIo;
         }
-        prm += name + " " + std::to_string(im.length) + "\r\n";
+        // The number only tells the kinds apart: above 262144 for a Main program file.
+        const uint32_t number = im.kind == "MAIN" && im.length <= 262144 ? 262145 : im.length;
+        prm += name + " " + std::to_string(number) + "\r\n";
         out << path << " (" << im.kind << ", " << im.length << " bytes)\n";
     }
     const std::string prmPath = dir + kPathSeparator + "package.prm";
@@ -321,12 +372,14 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
     d->ReadPackage(get("engine"));
     if (d->m_nEngineSize == 0) {
         const ResultMessage m = LoadResultMessage(LOAD_NO_ENGINE);
-        err << "varnel-pkg: " << m.text << " (" << get("engine") << ")\n";
+        err << "varnel-pkg: " << m.text << " (" << get("engine") << ": "
+            << NoBytesReason(get("engine")) << ")\n";
         return LOAD_NO_ENGINE;
     }
     if (!d->IsPackageEmpty()) {
         if (d->GetPackageFault() == PackageFault::Bounds) {
-            err << "varnel-pkg: the engine carries a broken package\n";
+            err << "varnel-pkg: the engine " << get("engine")
+                << " carries a broken package: " << FaultText(PackageFault::Bounds) << "\n";
             return kExitBroken;
         }
         // An updater given as engine: its own package is replaced.
@@ -340,7 +393,8 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
 
     const uint8_t load = d->LoadParameterFile(get("prm"));
     if (load != LOAD_OK) {
-        err << "varnel-pkg: " << LoadResultMessage(load).text << "\n";
+        err << "varnel-pkg: " << LoadResultMessage(load).text << " ("
+            << LoadFailureSubject(load, get("prm"), *d) << ")\n";
         return load;
     }
     d->SetTargetProduct(opts.count("product") ? get("product") : d->m_strImageModel);
@@ -420,12 +474,14 @@ int Sample(const std::string& dir, const std::map<std::string, std::string>& opt
         } else if (key == "customer") {
             mainSpec.customer = static_cast<uint8_t>(std::strtoul(value.c_str(), nullptr, 0));
         } else if (key == "size") {
-            // MAIN code bytes: at least the info block, and both images within 4 MiB.
+            // MAIN code bytes: an image of at least 64 KiB (an updater's MAIN), and both
+            // images within 4 MiB.
+            constexpr unsigned long kMinCode = kMainImageThreshold - kImageHeaderSize;
             constexpr unsigned long kMaxCode = 4194304 - 1024 - (1024 + 40 * 1024);
             char* end = nullptr;
             const unsigned long size = std::strtoul(value.c_str(), &end, 0);
-            if (value.empty() || *end || size < 256 || size > kMaxCode) {
-                err << "varnel-pkg: --size needs 256 to " << kMaxCode << " bytes\n";
+            if (value.empty() || *end || size < kMinCode || size > kMaxCode) {
+                err << "varnel-pkg: --size needs " << kMinCode << " to " << kMaxCode << " bytes\n";
                 return kExitUsage;
             }
             mainSpec.codeSize = static_cast<uint32_t>(size);
@@ -464,7 +520,13 @@ int RunPkgTool(const std::vector<std::string>& args, std::ostream& out, std::ost
         return kExitUsage;
     }
     if (args[0] == "drives" && (args.size() == 1 || (args.size() == 2 && args[1] == "--json"))) {
-        out << DescribeDrives(args.size() == 2);
+        CDriveControl drive;
+        out << DescribeDrives(drive, args.size() == 2);
+        const std::string problem = drive.GetTransportProblem();
+        if (!problem.empty()) {
+            err << "varnel-pkg: " << problem << "\n";
+            return kExitDrives;
+        }
         return 0;
     }
     std::map<std::string, std::string> opts;

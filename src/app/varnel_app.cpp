@@ -43,8 +43,9 @@ bool CVarnelApp::InitInstance() {
     const std::string ownPath = foreignPackage ? packagePath : m_services.ModulePath();
     if (foreignPackage) {
         uint8_t probe = 0;
-        if (ReadFilePrefix(packagePath, &probe, 1) < 0) {
-            std::fprintf(stderr, "varnel: cannot read %s\n", packagePath.c_str());
+        std::string why;
+        if (ReadFilePrefix(packagePath, &probe, 1, &why) < 0) {
+            std::fprintf(stderr, "varnel: cannot read %s: %s\n", packagePath.c_str(), why.c_str());
             m_nExitCode = kExitPending;
             return false;
         }
@@ -52,6 +53,7 @@ bool CVarnelApp::InitInstance() {
     m_updateData.ReadPackage(ownPath.empty() ? exePath : ownPath, exePath);
     if (!m_updateData.HasPackageData() && !foreignPackage) {
         mainte.DoModal(m_windows);  // its result is not used
+        m_nExitCode = mainte.m_nExitCode;
         return false;
     }
 

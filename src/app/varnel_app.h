@@ -1,6 +1,7 @@
 // CVarnelApp: start-up and mode choice. Reads the package appended to the running
 // executable and runs either the updater dialog or the maintenance dialog modally;
-// the updater dialog's result becomes the process exit code.
+// the updater dialog's result becomes the process exit code, and in maintenance mode the
+// result code of a failed automatic generation (0 otherwise).
 #pragma once
 
 #include <string>

@@ -477,12 +477,22 @@ CDriveSimulator::~CDriveSimulator() {
         std::fclose(m_journal);
 }
 
+// Drive and state files are read up to this size.
+constexpr size_t kDriveFileLimit = 1048576;
+
 bool CDriveSimulator::Load(const std::string& path, std::string* error) {
     m_path = path;
     std::string text;
-    if (!ReadWholeFile(path, &text)) {
-        *error = path + ": cannot open the drive file";
-        return false;
+    switch (ReadWholeFile(path, &text, kDriveFileLimit)) {
+        case ReadStatus::Ok:
+            break;
+        case ReadStatus::CannotOpen:
+            *error = path + ": cannot open the drive file";
+            return false;
+        case ReadStatus::TooLarge:
+            *error = path + ": the drive file is larger than " + std::to_string(kDriveFileLimit) +
+                     " bytes";
+            return false;
     }
     if (!ParseDriveFile(text, error))
         return false;
@@ -700,7 +710,7 @@ bool CDriveSimulator::ApplyDriveKey(SimDrive& d, const std::string& key,
 
 bool CDriveSimulator::LoadState(std::string* error) {
     std::string stateText;
-    if (!ReadWholeFile(m_statePath, &stateText))
+    if (ReadWholeFile(m_statePath, &stateText, kDriveFileLimit) != ReadStatus::Ok)
         return true;  // no run has changed the drives yet
     int number = 0;
     for (const std::string& line : SplitLines(stateText)) {

@@ -65,8 +65,13 @@ uint8_t CUpdateData::LoadParameterFile(const std::string& path) {
         // What follows the image in the buffer reads as zero.
         if (at + count < kBufferSize)
             m_pFirmware[at + count] = 0;
-        const uint8_t r = CheckProgramImage(at, count, main);
+        uint8_t r = CheckProgramImage(at, count, main);
         m_nFirmwareLength += count;
+        // An updater tells the two kinds apart by size alone.
+        if (r == CHECK_OK && main && count < kMainImageThreshold)
+            r = LOAD_MAIN_TOO_SMALL;
+        if (r == CHECK_OK && !main && count >= kMainImageThreshold)
+            r = LOAD_CORE_TOO_LARGE;
         return r;
     };
     if (!names.main.empty()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
@@ -20,4 +21,17 @@ inline std::string DirectoryPart(const std::string& path) {
 inline std::string FileNamePart(const std::string& path) {
     const auto pos = path.rfind(kPathSeparator);
     return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+// Text from image bytes made safe as part of a file name: bytes that are not printable
+// ASCII, and \ / : * ? " < > |, become '_'.
+inline std::string FileNameSafe(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7E ||
+            std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos)
+            c = '_';
+    }
+    return out;
 }

@@ -12,6 +12,12 @@ CUpdateData::CUpdateData()
       m_pFirmware(new uint8_t[kBufferSize]()),
       m_clock([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
 
+CUpdateData::CUpdateData(std::unique_ptr<IScsiTransport> transport)
+    : m_drive(std::move(transport)),
+      m_pFileImage(new uint8_t[kBufferSize]()),
+      m_pFirmware(new uint8_t[kBufferSize]()),
+      m_clock([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
+
 CUpdateData::~CUpdateData() {
     delete[] m_pFileImage;
     delete[] m_pFirmware;

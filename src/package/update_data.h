@@ -36,6 +36,15 @@ enum LoadResult : uint8_t {
     LOAD_NO_ENGINE = 13,
     LOAD_OUTPUT_TOO_LARGE = 14,
     LOAD_OUTPUT_WRITE = 15,
+    // An updater's image walk takes images of 64 KiB and more for MAIN, smaller for CORE.
+    LOAD_MAIN_TOO_SMALL = 18,
+    LOAD_CORE_TOO_LARGE = 19,
+    // The updater about to be written would refuse its own package (nothing is written).
+    LOAD_UPDATER_MAIN_INVALID = 20,
+    LOAD_UPDATER_MAIN_BROKEN = 21,
+    LOAD_UPDATER_CORE_INVALID = 22,
+    LOAD_UPDATER_CORE_BROKEN = 23,
+    LOAD_UPDATER_UNREADABLE = 24,
 };
 
 // Why a detected package cannot be used (PackageFault()).
@@ -61,6 +70,8 @@ struct ProductClass {
 class CUpdateData {
 public:
     CUpdateData();
+    // A package object that reaches drives only through transport (none when null).
+    explicit CUpdateData(std::unique_ptr<IScsiTransport> transport);
     virtual ~CUpdateData();
     CUpdateData(const CUpdateData&) = delete;
     CUpdateData& operator=(const CUpdateData&) = delete;
@@ -108,7 +119,15 @@ public:
 
     // Maintenance mode.
     uint8_t LoadParameterFile(const std::string& path);
+    // Composes the updater in m_pFileImage (ComposePackage), checks it as updater mode
+    // would read it (CheckUpdaterFile) and writes it to path.
     uint8_t WritePackage(const std::string& path);
+    // Engine image, package block and trailer in m_pFileImage; 0, 13 or 14.
+    uint8_t ComposePackage();
+    // Reads file as start-up reads an updater; 0 when it finds its package, every image
+    // passes its check and the firmware body equals body; else a LOAD_UPDATER_ code.
+    static uint8_t CheckUpdaterFile(const uint8_t* file, uint32_t size, const uint8_t* body,
+                                    uint32_t bodyLength);
     // Seconds since 1970 for the writer's seed; replaceable for tests.
     void SetClock(std::function<int64_t()> clock) { m_clock = std::move(clock); }
 

@@ -1,8 +1,12 @@
-// Writing an updater: engine image, package block, trailer.
+// Writing an updater: engine image, package block, trailer; checked as updater mode reads
+// it before anything is written.
+#include <cstring>
+#include <memory>
+
 #include "package/file_io.h"
 #include "package/update_data.h"
 
-uint8_t CUpdateData::WritePackage(const std::string& path) {
+uint8_t CUpdateData::ComposePackage() {
     if (m_nEngineSize == 0)
         return LOAD_NO_ENGINE;
     // A signed engine's signature would not cover the new file: it goes, so that the new
@@ -37,7 +41,41 @@ uint8_t CUpdateData::WritePackage(const std::string& path) {
                     (m_bSameCustomer ? PKGF_SAME_CUSTOMER : 0u) | CustomerFlag(m_strCustomer);
     EncodeTrailer(trailer, seed, m_pFileImage + m_nFileSize);
     m_nFileSize += kTrailerSize;
+    return LOAD_OK;
+}
 
+uint8_t CUpdateData::CheckUpdaterFile(const uint8_t* file, uint32_t size, const uint8_t* body,
+                                      uint32_t bodyLength) {
+    // A reader of its own, which never reaches a drive, on a copy of the bytes.
+    auto reader = std::make_unique<CUpdateData>(nullptr);
+    reader->ReadPackageFromMemory(file, size, std::string());
+    if (reader->IsPackageEmpty())
+        return LOAD_UPDATER_UNREADABLE;
+    if (reader->GetPackageFault() == PackageFault::ImageCheck) {
+        switch (reader->m_byImageCheckResult) {
+            case CHECK_MAIN_INVALID:
+                return LOAD_UPDATER_MAIN_INVALID;
+            case CHECK_MAIN_BROKEN:
+                return LOAD_UPDATER_MAIN_BROKEN;
+            case CHECK_CORE_INVALID:
+                return LOAD_UPDATER_CORE_INVALID;
+            default:
+                return LOAD_UPDATER_CORE_BROKEN;
+        }
+    }
+    if (reader->IsPackageBroken() || reader->GetFirmwareLength() != bodyLength ||
+        (bodyLength != 0 && std::memcmp(reader->GetFirmware(), body, bodyLength) != 0)) {
+        return LOAD_UPDATER_UNREADABLE;
+    }
+    return LOAD_OK;
+}
+
+uint8_t CUpdateData::WritePackage(const std::string& path) {
+    if (const uint8_t r = ComposePackage())
+        return r;
+    if (const uint8_t r =
+            CheckUpdaterFile(m_pFileImage, m_nFileSize, m_pFirmware, m_nFirmwareLength))
+        return r;
     switch (WriteFileReplacing(path, m_pFileImage, m_nFileSize)) {
         case WriteStatus::Ok:
             return LOAD_OK;

@@ -144,7 +144,7 @@ bool CMainteDlg::OnInitDialog() {
     if (!m_strParamFile.empty())
         OnLoad();
     if (m_bAutoGenerate && !m_strParamFile.empty() && !m_strOutputFile.empty())
-        OnGenerate();
+        m_nExitCode = Generate();
     return true;
 }
 
@@ -217,12 +217,14 @@ void CMainteDlg::OnLoad() {
     const uint8_t code = m_pUpdateData->LoadParameterFile(m_strParamFile);
     Window().EndWaitCursor();
 
+    m_byLoadResult = code;
     m_strMainName = m_pUpdateData->m_strMainFile;
     m_strMainSize = m_pUpdateData->m_strMainSize;
     if (m_strInquiryRev.empty()) {
         m_strInquiryRev = m_pUpdateData->m_strNewRevision;
         if (!m_pUpdateData->m_strNewMinorRev.empty())
             m_strInquiryRev += "-" + m_pUpdateData->m_strNewMinorRev;
+        m_bInquiryRevFromImage = true;
     }
     m_strCoreName = m_pUpdateData->m_strCoreFile;
     m_strCoreSize = m_pUpdateData->m_strCoreSize;
@@ -279,6 +281,8 @@ void CMainteDlg::SelectProduct(int index) {
     m_pUpdateData->SetTargetProduct(text);
     Window().ListSetSel(IDC_PRODUCT_LIST, index);
 
+    // Only the product name typed with tp= is the user's; the rest comes from the image.
+    const bool typed = forEntry && index == 0 && !m_strTargetProduct.empty();
     m_strNameBase.clear();
     if (forEntry) {
         for (char c : text) {
@@ -299,6 +303,8 @@ void CMainteDlg::SelectProduct(int index) {
                 m_strNameBase += text.substr(0, blank);
         }
     }
+    if (!typed)
+        m_strNameBase = FileNameSafe(m_strNameBase);
     BuildOutputName();
     UpdateData(false);
 }
@@ -314,16 +320,19 @@ void CMainteDlg::BuildOutputName() {
     if (!m_strParamDir.empty())
         out = m_strParamDir + kPathSeparator + out;
     if (!m_strMainName.empty()) {
-        out += CutsRevisionInName(m_strCustomer) ? m_strInquiryRev.substr(0, 4) : m_strInquiryRev;
+        const std::string revision =
+            CutsRevisionInName(m_strCustomer) ? m_strInquiryRev.substr(0, 4) : m_strInquiryRev;
+        out += m_bInquiryRevFromImage ? FileNameSafe(revision) : revision;
     } else {
         out += "CORE";
     }
-    m_strOutputFile = out + ".exe";
+    m_strOutputFile = out + kUpdaterSuffix;
     UpdateData(false);
 }
 
 void CMainteDlg::OnChangeInquiryRev() {
     UpdateData(true);
+    m_bInquiryRevFromImage = false;
     m_pUpdateData->m_strNewRevision = m_strInquiryRev;
     BuildOutputName();
 }
@@ -342,10 +351,16 @@ void CMainteDlg::RefuseGenerate(uint8_t code) {
 }
 
 void CMainteDlg::OnGenerate() {
+    if (Generate() == LOAD_OK)
+        m_nExitCode = 0;
+}
+
+uint8_t CMainteDlg::Generate() {
     if (!m_bLoaded) {
         MessageBox(kMustLoadText, kGenerationErrorCaption, kMbOk | kMbIconError);
         UpdateData(false);
-        return;
+        // Without any load attempt the parameter file counts as not opened.
+        return m_byLoadResult != LOAD_OK ? m_byLoadResult : uint8_t{LOAD_PARAM_OPEN};
     }
     UpdateData(true);
 
@@ -359,7 +374,7 @@ void CMainteDlg::OnGenerate() {
         } else if (box == "=") {
             if (i >= revision.size()) {
                 RefuseGenerate(LOAD_FILTER_REVISION);
-                return;
+                return LOAD_FILTER_REVISION;
             }
             filter += revision[i];
         } else {
@@ -369,7 +384,7 @@ void CMainteDlg::OnGenerate() {
     const int customer = Window().ListGetSel(IDC_CUSTOMER_LIST);
     if (customer < 0) {
         RefuseGenerate(LOAD_NO_CUSTOMER);
-        return;
+        return LOAD_NO_CUSTOMER;
     }
 
     m_strRevFilter = filter;
@@ -392,4 +407,5 @@ void CMainteDlg::OnGenerate() {
     UpdateData(false);
     if (code == LOAD_OK)
         EndDialog(kIdOk);
+    return code;
 }

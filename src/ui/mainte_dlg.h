@@ -79,6 +79,9 @@ inline constexpr char kGenerationErrorCaption[] = "Generation error";
 inline constexpr char kBrowseTitle[] = "Input file name";
 inline constexpr char kBrowseFilter[] = "Parameter File(*.prm)|*.prm|All Files(*.*)|*.*||";
 
+// Ending of generated updater names.
+inline constexpr char kUpdaterSuffix[] = ".exe";
+
 // Entries of each filter box: "*", "=", "A" to "Z", "0" to "9".
 inline constexpr int kFilterEntryCount = 38;
 std::string FilterEntry(int index);
@@ -153,8 +156,17 @@ public:
     std::string m_strCustomer;
     std::string m_strNameBase;
     std::vector<DriveListRow> m_driveList;
+    // The Inquiry Rev. box holds the revision read from the Main image (not typed).
+    bool m_bInquiryRevFromImage = false;
+    // Result code of the last load (0 before any).
+    uint8_t m_byLoadResult = 0;
+    // Exit code of maintenance mode: the load or generation result code of a failed
+    // automatic generation; 0 without one and after any successful generation.
+    int m_nExitCode = 0;
 
 private:
+    // The Generate command; its load or generation result code (0: written).
+    uint8_t Generate();
     void ShowResult(uint8_t code);
     void EnterParamDir();
     // Generate refused or failed before writing: message, status, refresh.

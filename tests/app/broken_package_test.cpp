@@ -13,6 +13,7 @@
 #include "support/fake_services.h"
 #include "support/sim_support.h"
 #include "support/test_support.h"
+#include "support/updater_builder.h"
 #include "ui/headless_window.h"
 #include "ui/varnel_dlg.h"
 
@@ -42,7 +43,7 @@ std::string BuildBrokenCoreUpdater(const std::string& dir, const std::string& cu
     data->SetRevisionFilter("1.0*");
     data->m_strCustomer = customer;
     const std::string path = dir + kPathSeparator + "upd.exe";
-    EXPECT_EQ(0, data->WritePackage(path));
+    testsupport::WriteUncheckedUpdater(*data, path);
     return path;
 }
 

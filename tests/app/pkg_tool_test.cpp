@@ -1,6 +1,7 @@
 // varnel-pkg against files from another writer and its own.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,9 +9,12 @@
 #include "app/pkg_tool.h"
 #include "drive/drive_control.h"
 #include "drive/simulator.h"
+#include "package/load_messages.h"
 #include "package/path_rules.h"
+#include "package/update_data.h"
 #include "support/pe_files.h"
 #include "support/test_support.h"
+#include "support/updater_builder.h"
 
 using testsupport::DataPath;
 using testsupport::ReadAll;
@@ -131,6 +135,19 @@ TEST(PkgTool, SampleBuildExtractRoundTrip) {
     ASSERT_EQ(0, Tool({"extract", dir.File("u.exe"), out.path()}).code);
     EXPECT_EQ(ReadAll(out.File("main.bin")), ReadAll(in("main.bin")));
     EXPECT_EQ(ReadAll(out.File("core.bin")), ReadAll(in("core.bin")));
+
+    // The extracted parameter file names a small Main image as Main: it builds again.
+    ASSERT_EQ(0, Tool({"sample", fw, "--size", "64512"}).code);
+    ASSERT_EQ(0, Tool({"build", "--engine", DataPath("engine.bin"), "--prm", in("sample.prm"),
+                       "--out", dir.File("small.exe"), "--time", "1"})
+                     .code);
+    TempDir again;
+    ASSERT_EQ(0, Tool({"extract", dir.File("small.exe"), again.path()}).code);
+    ToolRun rebuilt =
+        Tool({"build", "--engine", DataPath("engine.bin"), "--prm", again.File("package.prm"),
+              "--out", dir.File("again.exe"), "--time", "1"});
+    ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
+    EXPECT_EQ(ReadAll(dir.File("small.exe")), ReadAll(dir.File("again.exe")));
 }
 
 TEST(PkgTool, DrivesListsSimulatedDrives) {
@@ -148,37 +165,106 @@ TEST(PkgTool, DrivesListsSimulatedDrives) {
     EXPECT_NE(r.out.find("C1"), std::string::npos) << r.out;
 }
 
+// Each failure: a message naming the file and the reason, and its exit code.
 TEST(PkgTool, ClearErrors) {
     TempDir dir;
+    testsupport::WriteAll(dir.File("empty.exe"), {});
+    std::filesystem::create_directory(dir.File("folder"));
+    const std::string drives = dir.File("drives.txt");
+    const std::string bad = "[drive]\nletter = E\nspeed = 4\n";
+    testsupport::WriteAll(drives, std::vector<uint8_t>(bad.begin(), bad.end()));
+    const std::string engine = DataPath("engine.bin"), prm = DataPath("sample.prm");
     const struct {
         std::vector<std::string> args;
         int code;
-        const char* message;
+        std::string message;
     } cases[] = {
         {{}, 2, "usage"},
-        {{"inspect", DataPath("engine.bin")}, 3, "carries no update package"},
-        {{"inspect", dir.File("absent.exe")}, 5, "cannot read"},
-        {{"build", "--engine", DataPath("engine.bin"), "--prm", dir.File("absent.prm"), "--out",
-          dir.File("x.exe")},
+        {{"inspect", engine}, 3, engine + " carries no update package"},
+        {{"inspect", dir.File("empty.exe")},
+         3,
+         "empty.exe carries no update package (empty file)"},
+        {{"inspect", dir.File("absent.exe")}, 5, "cannot read " + dir.File("absent.exe") + ": "},
+        {{"extract", dir.File("folder"), dir.path()},
+         5,
+         "cannot read " + dir.File("folder") + ": "},
+        {{"build", "--engine", engine, "--prm", dir.File("absent.prm"), "--out", dir.File("x.exe")},
          1,
-         "Can not open Parameter file."},
-        {{"build", "--engine", dir.File("absent.exe"), "--prm", DataPath("sample.prm"), "--out",
-          dir.File("x.exe")},
+         "Can not open Parameter file. (" + dir.File("absent.prm") + ": "},
+        {{"build", "--engine", dir.File("absent.exe"), "--prm", prm, "--out", dir.File("x.exe")},
          13,
-         "Can not open Updater engine."},
-        {{"build", "--engine", DataPath("engine.bin"), "--prm", DataPath("sample.prm"), "--out",
-          dir.File("x.exe"), "--customer", "ACME"},
+         "Can not open Updater engine. (" + dir.File("absent.exe") + ": "},
+        {{"build", "--engine", dir.File("empty.exe"), "--prm", prm, "--out", dir.File("x.exe")},
+         13,
+         "Can not open Updater engine. (" + dir.File("empty.exe") + ": empty file)"},
+        {{"build", "--engine", engine, "--prm", prm, "--out", dir.File("x.exe"), "--customer",
+          "ACME"},
          2,
          "unknown customer code"},
-        {{"build", "--engine", DataPath("engine.bin"), "--prm", DataPath("sample.prm"), "--out",
-          dir.File("nodir") + "/x.exe"},
+        {{"build", "--engine", engine, "--prm", prm, "--out", dir.File("nodir") + "/x.exe"},
          9,
          "Can not open output file."},
+        {{"build", "--engine", engine, "--prm", prm, "--out", dir.File("folder")},
+         9,
+         "Can not open output file. (" + dir.File("folder") + ")"},
     };
     for (const auto& c : cases) {
         ToolRun r = Tool(c.args);
         EXPECT_EQ(r.code, c.code) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.exe")));
+
+    // A malformed drive file of simulated drives.
+    SetTransportFactory([drives] { return CreateSimulatorTransport(drives); });
+    ToolRun r = Tool({"drives"});
+    SetTransportFactory(nullptr);
+    EXPECT_EQ(r.code, 6);
+    EXPECT_NE(r.err.find(drives + ":3: "), std::string::npos) << r.err;
+}
+
+// The usage text lists every exit code.
+TEST(PkgTool, UsageListsTheExitCodes) {
+    const ToolRun r = Tool({});
+    for (const char* code :
+         {"\n   0 ", "\n   2 ", "\n   3 ", "\n   4 ", "\n   5 ", "\n   6 ", "\n  build: "}) {
+        EXPECT_NE(r.err.find(code), std::string::npos) << code;
+    }
+}
+
+// build refuses program files that an updater would read differently from the loader,
+// naming the file or the image and why; nothing is written.
+TEST(PkgTool, BuildWritesOnlyWhatTheUpdaterReads) {
+    const struct {
+        const char* name;
+        uint32_t mainCode, coreCode;
+        uint8_t coreFirstByte;
+        int code;
+        const char* subject;
+    } cases[] = {
+        {"samples", 0, 0, 0, 0, ""},
+        {"odd Main, Core beginning with 00", 70001, 0, 0, 0, ""},
+        {"Main below 64 KiB", 64511, 0, 0, LOAD_MAIN_TOO_SMALL, "main.bin"},
+        {"Core of 64 KiB", 0, 64512, 0, LOAD_CORE_TOO_LARGE, "core.bin"},
+        {"odd Main, Core beginning with 80", 70001, 0, 0x80, LOAD_UPDATER_MAIN_BROKEN, "u.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string prm =
+            testsupport::WriteImageSet(dir.path(), c.mainCode, c.coreCode, c.coreFirstByte);
+        ToolRun r = Tool({"build", "--engine", DataPath("engine.bin"), "--prm", prm, "--out",
+                          dir.File("u.exe")});
+        EXPECT_EQ(r.code, c.code) << r.err;
+        if (c.code == 0) {
+            EXPECT_EQ(0, Tool({"inspect", dir.File("u.exe")}).code);
+            continue;
+        }
+        EXPECT_NE(r.err.find(LoadResultMessage(static_cast<uint8_t>(c.code)).text),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(dir.File(c.subject)), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("u.exe")));
     }
 }
 

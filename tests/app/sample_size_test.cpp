@@ -1,5 +1,5 @@
-// varnel-pkg sample --size: the MAIN code size of the sample set, small or close to 4 MiB,
-// always loaded as a MAIN image.
+// varnel-pkg sample --size: the MAIN code size of the sample set, from the smallest MAIN
+// image an updater takes (64 KiB) to close to 4 MiB, always loaded as a MAIN image.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -13,7 +13,7 @@ using testsupport::DataPath;
 using testsupport::TempDir;
 
 TEST(SampleSize, MainCodeSizeFromTheOption) {
-    for (uint32_t size : {256u, 5000u, 300000u, 4194304u - 1024u - 41984u}) {
+    for (uint32_t size : {64512u, 300000u, 4194304u - 1024u - 41984u}) {
         SCOPED_TRACE(size);
         TempDir dir;
         std::ostringstream out, err;
@@ -26,10 +26,10 @@ TEST(SampleSize, MainCodeSizeFromTheOption) {
         EXPECT_EQ(data.GetFirmwareLength(), size + 1024u + 41984u);
         EXPECT_EQ(data.m_strNewRevision, "1.10");
     }
-    for (const char* bad : {"255", "4151297", "12x", ""}) {
+    for (const char* bad : {"64511", "4151297", "12x", ""}) {
         TempDir dir;
         std::ostringstream out, err;
-        EXPECT_EQ(2, RunPkgTool({"sample", dir.path(), "--size", bad}, out, err)) << bad;
+        EXPECT_EQ(64, RunPkgTool({"sample", dir.path(), "--size", bad}, out, err)) << bad;
         EXPECT_NE(err.str().find("--size needs"), std::string::npos) << bad;
     }
 }

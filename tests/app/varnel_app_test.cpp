@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "app/system_services.h"
+#include "package/load_messages.h"
 #include "package/path_rules.h"
 #include "package/sample_images.h"
 #include "support/fake_services.h"
@@ -19,6 +21,10 @@
 #include "ui/message_dlg.h"
 #include "ui/strings.h"
 #include "ui/varnel_dlg.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using testsupport::BuildUpdater;
 using testsupport::FakeServices;
@@ -118,6 +124,162 @@ TEST_F(Startup, MaintenanceOptionsGenerateAtOnce) {
     ASSERT_NE(nullptr, w);
     EXPECT_TRUE(w->messageBoxes.empty());
 }
+
+// Maintenance mode's automatic run ends with the result code of a failure as its exit code,
+// after the failure's message, and writes nothing; written updaters are ones the updater
+// reads back. Without the automatic switch the program ends with 0.
+TEST_F(Startup, AutomaticGenerationEndsWithItsResultCode) {
+    const std::string exe = dir.File("plain.exe");
+    testsupport::WriteAll(exe, std::vector<uint8_t>(4096, 0x4D));
+    struct Case {
+        const char* name;
+        uint32_t mainCode, coreCode;
+        uint8_t coreFirstByte;
+        std::vector<std::string> switches;
+        bool readOnlyOutput;
+        int code;
+    } cases[] = {
+        {"samples", 0, 0, 0, {}, false, 0},
+        {"odd Main, Core beginning with 00", 70001, 0, 0, {}, false, 0},
+        {"Main of 64 KiB, Core just below", 64512, 64511, 0, {}, false, 0},
+        {"Main below 64 KiB", 64511, 0, 0, {}, false, LOAD_MAIN_TOO_SMALL},
+        {"Core of 64 KiB", 0, 64512, 0, {}, false, LOAD_CORE_TOO_LARGE},
+        {"odd Main, Core beginning with 5A", 70001, 0, 0x5A, {}, false, LOAD_UPDATER_MAIN_BROKEN},
+        {"odd Main, Core beginning with 01", 70001, 0, 0x01, {}, false, LOAD_UPDATER_MAIN_BROKEN},
+        {"no Customer entry", 0, 0, 0, {"/cn=ACME"}, false, LOAD_NO_CUSTOMER},
+        {"read-only output", 0, 0, 0, {}, true, LOAD_OUTPUT_OPEN},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir.File("case" + std::to_string(n++));
+        std::filesystem::create_directory(folder);
+        const std::string prm =
+            testsupport::WriteImageSet(folder, c.mainCode, c.coreCode, c.coreFirstByte);
+        const std::string out = folder + kPathSeparator + "123451.05.exe";
+        const std::vector<uint8_t> old = {'o', 'l', 'd'};
+        if (c.readOnlyOutput) {
+            testsupport::WriteAll(out, old);
+            std::filesystem::permissions(out, std::filesystem::perms::all,
+                                         std::filesystem::perm_options::remove);
+            std::filesystem::permissions(out, std::filesystem::perms::owner_read,
+                                         std::filesystem::perm_options::add);
+        }
+        std::vector<std::string> args = {prm, "/a"};
+        args.insert(args.end(), c.switches.begin(), c.switches.end());
+        EXPECT_EQ(c.code, Run(exe, args));
+        CHeadlessWindow* w = windows.Find(IDD_MAINTE);
+        ASSERT_NE(nullptr, w);
+        if (c.code == 0) {
+            EXPECT_TRUE(w->messageBoxes.empty());
+            auto written = std::make_unique<CUpdateData>();
+            written->ReadPackage(out);
+            EXPECT_TRUE(written->HasPackageData());
+            EXPECT_FALSE(written->IsPackageEmpty());
+            EXPECT_FALSE(written->IsPackageBroken());
+            continue;
+        }
+        ASSERT_FALSE(w->messageBoxes.empty());
+        EXPECT_EQ(LoadResultMessage(static_cast<uint8_t>(c.code)).text, w->messageBoxes[0].text);
+        EXPECT_TRUE(w->everShown);  // the dialog stays for another attempt
+        if (c.readOnlyOutput) {
+            EXPECT_EQ(old, testsupport::ReadAll(out));
+            std::filesystem::permissions(out, std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(out));
+        }
+        // The same without the automatic switch: an interactive session ends with 0.
+        EXPECT_EQ(0, Run(exe, {prm}));
+    }
+    // A failed load, then Generate refused: the load's code.
+    EXPECT_EQ(LOAD_PARAM_OPEN, Run(exe, {dir.File("absent.prm"), "/a"}));
+    // The automatic switch without a parameter file generates nothing and ends with 0.
+    EXPECT_EQ(0, Run(exe, {"/a"}));
+}
+
+// Model and minor-revision bytes of the image cannot lead the output out of the parameter
+// file's folder or put control characters into its name.
+TEST_F(Startup, OutputNamesFromImageBytesStayInTheParameterFolder) {
+    const std::string exe = dir.File("plain.exe");
+    testsupport::WriteAll(exe, std::vector<uint8_t>(4096, 0x4D));
+    const std::string folder = dir.File("a") + kPathSeparator + "b";
+    std::filesystem::create_directories(folder);
+    SampleImageSpec mainSpec, coreSpec;
+    mainSpec.model = "Q-../../";
+    mainSpec.minor = "\x01*";
+    coreSpec.main = false;
+    coreSpec.model = mainSpec.model;
+    std::string error;
+    ASSERT_TRUE(WriteSampleSet(folder, mainSpec, coreSpec, &error)) << error;
+    EXPECT_EQ(0, Run(exe, {folder + kPathSeparator + "sample.prm", "/a"}));
+    EXPECT_TRUE(std::filesystem::exists(folder + kPathSeparator + ".._.._1.05-__.exe"));
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+        if (entry.path() == exe)
+            continue;
+        if (entry.is_regular_file()) {
+            EXPECT_EQ(folder, entry.path().parent_path().string()) << entry.path();
+        } else {
+            EXPECT_TRUE(entry.path() == dir.File("a") || entry.path() == folder) << entry.path();
+        }
+    }
+    // The package keeps the bytes as they are.
+    auto written = std::make_unique<CUpdateData>();
+    written->ReadPackage(folder + kPathSeparator + ".._.._1.05-__.exe");
+    EXPECT_EQ("Q-../../", written->m_strTargetProduct);
+    EXPECT_EQ("\x01*", written->m_strNewMinorRev);
+}
+
+#ifndef _WIN32
+// Names that are not regular files: a pipe or a folder is refused at once, as a file that
+// cannot be opened, and nothing waits for a writer.
+TEST_F(Startup, PipesAndFoldersAreNotFiles) {
+    const std::string exe = dir.File("plain.exe");
+    testsupport::WriteAll(exe, std::vector<uint8_t>(4096, 0x4D));
+    const std::string fifo = dir.File("pipe");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+
+    // The drive list beside the program.
+    ASSERT_EQ(0, mkfifo(dir.File(kDriveListName).c_str(), 0600));
+    EXPECT_EQ(0, Run(exe));
+    ASSERT_NE(nullptr, windows.Find(IDD_MAINTE));
+
+    // The parameter file, the program files and the engine.
+    struct Case {
+        const char* name;
+        std::string prmText;  // empty: the parameter file is the pipe
+        std::string engine;
+        int code;
+    } cases[] = {
+        {"parameter file", "", exe, LOAD_PARAM_OPEN},
+        {"Main program file", "pipe 400000\r\ncore.bin 100\r\n", exe, LOAD_MAIN_OPEN},
+        {"Core program file", "main.bin 400000\r\npipe 100\r\n", exe, LOAD_CORE_OPEN},
+        {"engine", "main.bin 400000\r\ncore.bin 100\r\n", fifo, LOAD_NO_ENGINE},
+        {"engine folder", "main.bin 400000\r\ncore.bin 100\r\n", dir.path(), LOAD_NO_ENGINE},
+    };
+    testsupport::WriteImageSet(dir.path(), 0, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string prm = fifo;
+        if (!c.prmText.empty()) {
+            prm = dir.File("test.prm");
+            testsupport::WriteAll(prm, std::vector<uint8_t>(c.prmText.begin(), c.prmText.end()));
+        }
+        EXPECT_EQ(c.code, Run(c.engine, {prm, "/a"}));
+        CHeadlessWindow* w = windows.Find(IDD_MAINTE);
+        ASSERT_NE(nullptr, w);
+        ASSERT_FALSE(w->messageBoxes.empty());
+        EXPECT_EQ(LoadResultMessage(static_cast<uint8_t>(c.code)).text, w->messageBoxes[0].text);
+    }
+
+    // --package= naming a pipe or a folder: an error, no dialog, nothing updated.
+    for (const std::string& package : {fifo, dir.path()}) {
+        EXPECT_EQ(kExitPending, Run(exe, {"--package=" + package, "/s"}, Drive('D', "1.00")));
+        EXPECT_TRUE(windows.windows.empty());
+        EXPECT_EQ(0, Downloads());
+    }
+}
+#endif
 
 TEST_F(Startup, LargeFileWithoutPackageIsBrokenUpdater) {
     const std::string exe = dir.File("big.exe");

@@ -329,6 +329,68 @@ def maintenance(s):
 
 
 @case
+def generation_failures(s):
+    """A failed automatic generation: its messages, the dialog stays, the exit code is the
+    result code; nothing is written. varnel-pkg build exits with the same code."""
+    exe = s.path("varnel.exe")
+    shutil.copy(s.exe, exe)
+    main_window = 'window "Varnel.exe - Maintenance mode Ver.3.74K"'
+
+    # An odd-length Main image and a Core image beginning with 01: the updater would find
+    # the Main image broken (21).
+    folder = s.path("odd")
+    s.pkg_tool("sample", winpath(folder), "--model", "KVS-Q42R", "--revision", "1.10", "--size", "70001")
+    core = os.path.join(folder, "core.bin")
+    data = bytearray(open(core, "rb").read())
+    data[0], data[2] = 0x01, 0xFF  # word 0 gains what word 1 loses
+    open(core, "wb").write(bytes(data))
+    prm = winpath(os.path.join(folder, "sample.prm"))
+    code, shown, _ = s.run(exe, [prm, "/a"], steps=[
+        'window "Generation error"',
+        "click 1",
+        main_window,
+        'text 1010 "Load OK / Generate NG"',
+        "click 2",
+        "gone",
+    ])
+    check(code == 21, "odd Main ended with %d" % code)
+    check(sorted(os.listdir(folder)) == ["core.bin", "main.bin", "sample.prm"],
+          "written: %s" % os.listdir(folder))
+    rc, out = s.wine([s.pkg, "build", "--engine", winpath(exe), "--prm", prm, "--out", winpath(s.path("odd.exe"))])
+    check(rc == 21, "varnel-pkg build of the odd Main ended with %d:\n%s" % (rc, out))
+    check(not os.path.exists(s.path("odd.exe")), "varnel-pkg wrote the odd Main")
+
+    # A parameter file that cannot be opened: its message, then the refusal of Generate (1).
+    code, _, _ = s.run(exe, [winpath(s.path("absent.prm")), "/a"], steps=[
+        'window "File open error"',
+        "click 1",
+        'window "Generation error"',
+        "click 1",
+        main_window,
+        'text 1010 "Load NG"',
+        "click 2",
+        "gone",
+    ])
+    check(code == 1, "absent parameter file ended with %d" % code)
+
+    # A read-only output file is kept (9).
+    folder = s.sample("ro")
+    out_file = os.path.join(folder, "Q42R1.10.exe")
+    with open(out_file, "wb") as f:
+        f.write(b"old")
+    os.chmod(out_file, 0o444)
+    code, _, _ = s.run(exe, [winpath(os.path.join(folder, "sample.prm")), "/a"], steps=[
+        'window "File open error"',
+        "click 1",
+        main_window,
+        "click 2",
+        "gone",
+    ])
+    check(code == 9, "read-only output ended with %d" % code)
+    check(open(out_file, "rb").read() == b"old", "the read-only output was replaced")
+
+
+@case
 def broken(s):
     """A bare program padded past 1 MiB opens the updater in its broken-file state."""
     exe = s.path("padded.exe")

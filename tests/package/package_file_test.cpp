@@ -7,9 +7,16 @@
 #include <memory>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "package/trailer.h"
 #include "package/update_data.h"
 #include "support/test_support.h"
+#include "support/updater_builder.h"
 
 using testsupport::DataPath;
 using testsupport::ReadAll;
@@ -190,14 +197,23 @@ TEST(PackageFile, WriteFailuresLeaveNothingHalfWritten) {
 
 #ifndef _WIN32
 TEST(PackageFile, WriteErrorAfterCreateKeepsTheOldFile) {
-    // The temporary file is a full device: creating works, writing fails.
+    // A file size limit below the updater's size: creating works, writing fails.
     TempDir dir;
     auto d = Generate(7);
     WriteAll(dir.File("keep.exe"), {1, 2, 3});
-    std::filesystem::create_symlink("/dev/full", dir.File("keep.exe.partial"));
-    EXPECT_EQ(LOAD_OUTPUT_WRITE, d->WritePackage(dir.File("keep.exe")));
+    rlimit saved{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    const uint8_t r = d->WritePackage(dir.File("keep.exe"));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedSignal);
+    EXPECT_EQ(LOAD_OUTPUT_WRITE, r);
     EXPECT_EQ(ReadAll(dir.File("keep.exe")), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_FALSE(std::filesystem::exists(dir.File("keep.exe.partial")));
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.path()),
+                               std::filesystem::directory_iterator()));
 }
 #endif
 
@@ -279,12 +295,16 @@ TEST_F(HostileTrailer, RunTableOutsideThePackedBodyIsRefused) {
     EXPECT_EQ(d->GetFirmwareLength(), 0u);
 }
 
+// A body whose images fail the updater's walk: the reader marks the package broken, and
+// the writer refuses to write it.
 TEST(PackageImages, ImageCheckFailuresMarkThePackageBroken) {
     TempDir dir;
     auto d = Generate(5);
     // Damage one code byte of the CORE image: its word sum fails.
     d->m_pFirmware[d->GetFirmwareLength() - 10] ^= 0x40;
-    ASSERT_EQ(0, d->WritePackage(dir.File("bad.exe")));
+    EXPECT_EQ(LOAD_UPDATER_CORE_BROKEN, d->WritePackage(dir.File("bad.exe")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("bad.exe")));
+    testsupport::WriteUncheckedUpdater(*d, dir.File("bad.exe"));
     auto r = Read(dir.File("bad.exe"));
     EXPECT_TRUE(r->IsPackageBroken());
     EXPECT_EQ(r->GetPackageFault(), PackageFault::ImageCheck);
@@ -294,8 +314,11 @@ TEST(PackageImages, ImageCheckFailuresMarkThePackageBroken) {
     for (uint32_t size : {0x00100000u, 0xFFFFFFFFu}) {
         auto g = Generate(5);
         WriteBE32(g->m_pFirmware + 68, size);
-        ASSERT_EQ(0, g->WritePackage(dir.File("size.exe")));
-        auto s = Read(dir.File("size.exe"));
+        const std::string out = dir.File(std::to_string(size) + ".exe");
+        EXPECT_EQ(LOAD_UPDATER_MAIN_INVALID, g->WritePackage(out));
+        EXPECT_FALSE(std::filesystem::exists(out));
+        testsupport::WriteUncheckedUpdater(*g, out);
+        auto s = Read(out);
         EXPECT_EQ(s->m_byImageCheckResult, CHECK_MAIN_INVALID) << size;
     }
 }

@@ -83,7 +83,7 @@ int ParameterFile(const uint8_t* data, size_t size) {
 
     d->m_strMainFile = d->m_strCoreFile = "-";
     const uint8_t r = d->LoadParameterFile(prm);
-    FUZZ_CHECK(r <= 8);
+    FUZZ_CHECK(r <= 8 || r == LOAD_MAIN_TOO_SMALL || r == LOAD_CORE_TOO_LARGE);
     FUZZ_CHECK(d->m_nFirmwareLength <= kBufferSize);
     if (size == 0 || size >= 100) {
         FUZZ_CHECK(r == 2 && d->m_nFirmwareLength == 0);

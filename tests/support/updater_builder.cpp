@@ -35,10 +35,39 @@ std::string BuildUpdater(const std::string& dir, const UpdaterSpec& wanted) {
     data.m_bHideCopyright = wanted.hideCopyright;
     data.m_strCustomer = wanted.customer;
     const std::string path = dir + kPathSeparator + wanted.fileName;
-    if (const uint8_t r = data.WritePackage(path)) {
+    if (wanted.breakImage) {
+        WriteUncheckedUpdater(data, path);
+    } else if (const uint8_t r = data.WritePackage(path)) {
         throw std::runtime_error("WritePackage " + std::to_string(r));
     }
     return path;
+}
+
+void WriteUncheckedUpdater(CUpdateData& data, const std::string& path) {
+    if (const uint8_t r = data.ComposePackage())
+        throw std::runtime_error("ComposePackage " + std::to_string(r));
+    WriteAll(path, std::vector<uint8_t>(data.m_pFileImage, data.m_pFileImage + data.m_nFileSize));
+}
+
+std::string WriteImageSet(const std::string& dir, uint32_t mainCodeSize, uint32_t coreCodeSize,
+                          uint8_t coreFirstByte) {
+    SampleImageSpec mainSpec;
+    mainSpec.codeSize = mainCodeSize;
+    SampleImageSpec coreSpec;
+    coreSpec.main = false;
+    coreSpec.codeSize = coreCodeSize;
+    std::string error;
+    if (!WriteSampleSet(dir, mainSpec, coreSpec, &error))
+        throw std::runtime_error(error);
+    if (coreFirstByte != 0) {
+        // Header bytes 0 to 3 are zero: word 0 grows by what word 1 loses.
+        const std::string core = dir + kPathSeparator + "core.bin";
+        std::vector<uint8_t> image = ReadAll(core);
+        image[0] = coreFirstByte;
+        image[2] = static_cast<uint8_t>(0x100 - coreFirstByte);
+        WriteAll(core, image);
+    }
+    return dir + kPathSeparator + "sample.prm";
 }
 
 }  // namespace testsupport

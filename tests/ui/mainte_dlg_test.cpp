@@ -75,6 +75,27 @@ protected:
         return where + kPathSeparator + "sample.prm";
     }
 
+    // Sample program files in a new folder of the test folder, the Core image with the
+    // Main image's model (the later image decides the model); returns the folder.
+    std::string SamplesInNewFolder(const std::string& name, const SampleImageSpec& mainSpec) {
+        const std::string folder = dir.File(name);
+        std::filesystem::create_directory(folder);
+        SampleImageSpec coreSpec;
+        coreSpec.main = false;
+        coreSpec.model = mainSpec.model;
+        EXPECT_TRUE(WriteSampleSet(folder, mainSpec, coreSpec, nullptr));
+        return folder;
+    }
+
+    // Runs d, started with the folder's sample.prm and the switches, with one step.
+    void RunLoaded(CMainteDlg& d, CHeadlessWindowFactory& f, const std::string& folder,
+                   const std::vector<std::string>& switches, Step step) {
+        d.m_pUpdateData = &data;
+        d.ApplyOptions(Options(folder + kPathSeparator + "sample.prm", switches), dir.path());
+        f.scripts[IDD_MAINTE] = {std::move(step)};
+        d.DoModal(f);
+    }
+
     // Hands the dialog a command line as start-up does.
     void Start(const std::string& prm, std::initializer_list<std::string> switches = {}) {
         dlg.ApplyOptions(Options(prm, switches), dir.path());
@@ -331,30 +352,62 @@ TEST_F(MainteDlgTest, ProductListAndNameBase) {
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(n);
-        const std::string folder = dir.File("p" + std::to_string(n++));
-        std::filesystem::create_directory(folder);
         SampleImageSpec mainSpec;
         mainSpec.model = c.model;
-        // The later Core image decides the model.
-        SampleImageSpec coreSpec;
-        coreSpec.main = false;
-        coreSpec.model = c.model;
-        ASSERT_TRUE(WriteSampleSet(folder, mainSpec, coreSpec, nullptr));
-
+        const std::string folder = SamplesInNewFolder("p" + std::to_string(n++), mainSpec);
         CMainteDlg d(services);
-        d.m_pUpdateData = &data;
-        d.ApplyOptions(Options(folder + kPathSeparator + "sample.prm", c.items), dir.path());
         CHeadlessWindowFactory f;
-        f.scripts[IDD_MAINTE] = {[&](CHeadlessWindow& w) {
+        RunLoaded(d, f, folder, c.items, [&](CHeadlessWindow& w) {
             if (c.select >= 0)
                 w.SelectEntry(IDC_PRODUCT_LIST, c.select);
-        }};
-        d.DoModal(f);
+        });
         CHeadlessWindow& w = *f.Find(IDD_MAINTE);
         EXPECT_EQ(c.entries, w.Entries(IDC_PRODUCT_LIST));
         EXPECT_EQ(c.select >= 0 ? c.select : 0, w.lists[IDC_PRODUCT_LIST].selection);
         EXPECT_EQ(c.target, data.m_strTargetProduct);
         EXPECT_EQ(folder + kPathSeparator + c.name, w.Text(IDC_OUTPUT_FILE));
+    }
+}
+
+// Characters of the output name that come from image bytes (model, revision, minor
+// revision) are safe in a file name; names typed by the user stay as typed.
+TEST_F(MainteDlgTest, NameCharactersFromImageBytes) {
+    const struct {
+        std::vector<std::string> items;  // switches
+        std::string model, revision, minor;
+        std::string typedRevision;  // typed into the Inquiry Rev. box after the load
+        std::string name;           // output file name
+    } cases[] = {
+        {{}, "XY-1:2<3", "1.05", "", "", "1_2_31.05.exe"},
+        {{}, "Q-../../", "1.05", "", "", ".._.._1.05.exe"},
+        {{}, "XY-\x1F\x7F\x80\xFF", "1.05", "", "", "____1.05.exe"},
+        {{}, "XY-1", "1/\\5", "|>", "", "11__5-__.exe"},
+        {{}, "XY-1", "1.05", "\t*", "", "11.05-__.exe"},
+        {{}, "XY-1", "\"?", "", "", "1__.exe"},
+        {{}, "../ (for", "1.05", "", "", ".._1.05.exe"},  // an image model read as a "for" entry
+        {{"/cn=LENOVO"}, "XY-1", "1:05", "AB", "", "11_05.exe"},
+        // Typed by the user.
+        {{"/op=my*name"}, "XY-1", "1.05", "", "", "my*name_1.05.exe"},
+        {{"/i=1?2"}, "XY-1", "1.05", "", "", "11?2.exe"},
+        {{"/tp=A?B (for Z)"}, "XY-1", "1.05", "", "", "A?B1.05.exe"},
+        {{}, "XY-1", "1.05", "\x01\x02", "9*9", "19*9.exe"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(n);
+        SampleImageSpec mainSpec;
+        mainSpec.model = c.model;
+        mainSpec.revision = c.revision;
+        mainSpec.minor = c.minor;
+        const std::string folder = SamplesInNewFolder("n" + std::to_string(n++), mainSpec);
+        CMainteDlg d(services);
+        CHeadlessWindowFactory f;
+        RunLoaded(d, f, folder, c.items, [&](CHeadlessWindow& w) {
+            if (!c.typedRevision.empty())
+                w.TypeText(IDC_INQUIRY_REV, c.typedRevision);
+        });
+        EXPECT_TRUE(d.m_bLoaded);
+        EXPECT_EQ(folder + kPathSeparator + c.name, f.Find(IDD_MAINTE)->Text(IDC_OUTPUT_FILE));
     }
 }
 
