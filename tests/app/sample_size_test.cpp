@@ -29,7 +29,7 @@ TEST(SampleSize, MainCodeSizeFromTheOption) {
     for (const char* bad : {"64511", "4151297", "12x", ""}) {
         TempDir dir;
         std::ostringstream out, err;
-        EXPECT_EQ(64, RunPkgTool({"sample", dir.path(), "--size", bad}, out, err)) << bad;
+        EXPECT_EQ(2, RunPkgTool({"sample", dir.path(), "--size", bad}, out, err)) << bad;
         EXPECT_NE(err.str().find("--size needs"), std::string::npos) << bad;
     }
 }
