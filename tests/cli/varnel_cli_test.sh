@@ -63,4 +63,28 @@ drives D 9.99
 sed -i 's/KVS-Q42R/OTHER-DRV/' "$work/drives.txt"
 run /s
 [ "$status" = 3 ] || fail "no target exited $status, want 3 (259)"
+# Linux conventions: --help and --version answer on standard output with status 0 and touch
+# no drive, also in an updater; an unknown option is one line on standard error, status 2.
+drives D 1.00
+for prog in "$work/varnel" "$updater"; do
+  for opt in --help -h --version; do
+    set +e
+    VARNEL_SIMULATE=$work/drives.txt "$prog" /s "$opt" </dev/null >"$work/out.txt" 2>"$work/err.txt"
+    status=$?
+    set -e
+    [ "$status" = 0 ] && [ -s "$work/out.txt" ] && [ ! -s "$work/err.txt" ] ||
+      fail "$prog $opt: status $status, stderr: $(cat "$work/err.txt")"
+  done
+  grep -qx 'varnel 3\.[0-9]*[A-Z]*' "$work/out.txt" || fail "--version said: $(cat "$work/out.txt")"
+  for opt in --bogus /x -v --package; do
+    set +e
+    VARNEL_SIMULATE=$work/drives.txt "$prog" /s "$opt" </dev/null >"$work/out.txt" 2>"$work/err.txt"
+    status=$?
+    set -e
+    [ "$status" = 2 ] && [ ! -s "$work/out.txt" ] && [ "$(wc -l <"$work/err.txt")" = 1 ] ||
+      fail "$prog $opt: status $status, stderr: $(cat "$work/err.txt")"
+    grep -qF "unknown option '$opt'" "$work/err.txt" || fail "$opt: $(cat "$work/err.txt")"
+  done
+done
+[ ! -e "$work/journal.txt" ] || fail "--help or an unknown option reached a drive"
 echo "1 passed, 0 failed"
