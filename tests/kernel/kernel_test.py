@@ -137,7 +137,7 @@ def make_updaters(pkg, engine, work):
     run([pkg, "sample", str(big), "--model", "KVS-Q42R", "--revision", "1.10",
          "--size", "3000000"])
     updaters = {"UPDATER_SD": ("Q42R1.10", fw, "KVS-Q42R"),
-                "UPDATER_BIG": ("Q42R1.20", big, "KVS-Q42R"),
+                "UPDATER_BIG": ("Q42R1.10-large", big, "KVS-Q42R"),
                 "UPDATER_DISC": ("Q43R1.10", fw, "KVS-Q43R")}
     for name, prm, product in updaters.values():
         run([pkg, "build", "--engine", str(engine), "--prm", str(prm / "sample.prm"),
@@ -226,7 +226,9 @@ def boot(vmlinuz, initramfs, run_dir, accel):
            "-device", "virtio-blk-pci,drive=res"]
     start = time.monotonic()
     try:
-        subprocess.run(cmd, check=True, timeout=GUEST_TIMEOUT, stdin=subprocess.DEVNULL)
+        status = subprocess.run(cmd, timeout=GUEST_TIMEOUT, stdin=subprocess.DEVNULL).returncode
+        if status != 0:
+            print("guest: QEMU exited with status %d" % status)
     except subprocess.TimeoutExpired:
         print("guest: no end after %d s; console: %s" % (GUEST_TIMEOUT, console))
     elapsed = time.monotonic() - start
@@ -256,8 +258,8 @@ class Results:
         value = self.text(step + ".rc").strip()
         return int(value) if value.isdigit() else None
 
-    def ms(self, step):
-        value = self.text(step + ".ms").strip()
+    def ms(self, name):
+        value = self.text(name + ".ms").strip()
         return int(value) if value.isdigit() else None
 
 
@@ -488,7 +490,10 @@ def main():
               ("drive deleted mid-download: failure in bounded time, exit 3", check_removal),
               ("descriptor-format sense (dsense=1) read as fixed-format", check_sense)]
     failed = 0
-    print("== kernel test summary (guest %.0f s)" % elapsed)
+    boot_ms, total_ms = res.ms("boot"), res.ms("total")
+    inside = " (boot %.1f s, steps %.1f s)" % (boot_ms / 1000, (total_ms - boot_ms) / 1000) \
+        if boot_ms and total_ms else ""
+    print("== kernel test summary: guest %.0f s%s" % (elapsed, inside))
     for title, check in checks:
         if not files:
             ok, detail = False, "no results from the guest (see %s)" % (run_dir / "console.log")
