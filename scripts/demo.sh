@@ -2,15 +2,29 @@
 # The main job on a new machine with no drives: set up and build, make sample program
 # files and a parameter file, generate an updater with maintenance mode's automatic run,
 # and update three simulated drives in parallel with it.
+# usage: bash scripts/demo.sh [--keep]
+#   --keep: work in build/demo (emptied first) and keep it, to go on trying the updater.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+keep=0
+case "${1:-}" in
+  --keep) keep=1 ;;
+  "") ;;
+  *) echo "usage: bash scripts/demo.sh [--keep]" >&2; exit 2 ;;
+esac
 bash scripts/setup.sh
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/linux -j"$(nproc)" >/dev/null
 bin=$root/build/linux
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+if ((keep)); then
+  work=$root/build/demo
+  rm -rf "$work"
+  mkdir -p "$work"
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+fi
 mkdir -p "$work/fw"
 cp "$bin/src/varnel" "$work/varnel"
 
@@ -66,3 +80,16 @@ awk -F'|' '{gsub(/ /, "", $1); split($2, b, " "); n[$1 " " b[1]]++}
   END {for (k in n) print k, n[k]}' "$work/journal.txt" | sort |
   sed -e 's/ 12 / INQUIRY /' -e 's/ 3B / WRITE_BUFFER /' -e 's/ 1D / SEND_DIAGNOSTIC /' \
       -e 's/ 00 / TEST_UNIT_READY /' -e 's/ 3C / READ_BUFFER /'
+
+if ((keep)); then
+  step "Kept: $work"
+  cat <<KEPT
+Go on trying the updater there (the drives keep their new firmware in drives.txt.state;
+remove that file to start again from the old revisions):
+  cd $work
+  VARNEL_SIMULATE=drives.txt ./${updater#"$work"/}           # the console screen
+  VARNEL_SIMULATE=drives.txt ./${updater#"$work"/} /s; echo \$?
+  VARNEL_SIMULATE=drives.txt $bin/tools/varnel-pkg drives
+  $bin/tools/varnel-pkg inspect ${updater#"$work"/}
+KEPT
+fi

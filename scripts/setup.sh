@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; skips what is present.
+# dpkg-dev, file: the Debian package (CPack); groff-base: checks the manual pages;
+# qemu-system-x86 ... sg3-utils: the guest of the kernel test (tests/kernel).
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 wine xvfb
       clang clang-format libclang-rt-14-dev tmux python3 libbenchmark-dev
       osslsigncode openssl dbus-daemon libdbus-1-3 python3-dbus python3-gi fonts-wine
-      fonts-vlgothic)
+      fonts-vlgothic
+      dpkg-dev file groff-base
+      qemu-system-x86 busybox-static kmod cpio sg3-utils)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

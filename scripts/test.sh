@@ -21,3 +21,6 @@ ctest --test-dir build/win64 --output-on-failure -j"$jobs"
 
 echo "== Hardening: sanitizers and fuzzing"
 bash scripts/hardening.sh
+
+echo "== Linux on a real kernel: a QEMU guest with the sr and sg drivers"
+python3 tests/kernel/kernel_test.py --build build/linux

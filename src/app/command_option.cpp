@@ -139,6 +139,32 @@ bool IsSwitchItem(const std::string& item) {
     return true;
 }
 
+bool IsKnownSwitch(const std::string& text) {
+    // au, ae and all begin with a.
+    static const char* const kRows[] = {"a",  "i=", "rf=", "op=", "tp=", "lw", "ff",
+                                        "no", "hc", "cc",  "dl=", "cn=", "s",  "S"};
+    for (const char* row : kRows) {
+        if (Starts(text, row))
+            return true;
+    }
+    return false;
+}
+
+CommandCheck CheckCommandItems(const std::vector<std::string>& items) {
+    for (const std::string& item : items) {
+        if (item == "--help" || item == "-h")
+            return {CommandRequest::Help, item};
+        if (item == "--version")
+            return {CommandRequest::Version, item};
+        const bool unknown = Starts(item, "--")
+                                 ? !Starts(item, "--package=")
+                                 : IsSwitchItem(item) && !IsKnownSwitch(item.substr(1));
+        if (unknown)
+            return {CommandRequest::UsageError, item};
+    }
+    return {};
+}
+
 void ParseCommandItems(CCommandOption& option, const std::vector<std::string>& items) {
     for (size_t k = 0; k < items.size(); ++k) {
         const std::string& item = items[k];

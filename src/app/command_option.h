@@ -43,3 +43,16 @@ bool IsSwitchItem(const std::string& item);
 // Feeds items (program name excluded) to ParseParam the way the framework does. In the
 // Linux build an item --package=FILE sets m_strPackageFile instead.
 void ParseCommandItems(CCommandOption& option, const std::vector<std::string>& items);
+
+// True when a row of the switch table recognises the switch text (without its '-' or '/').
+bool IsKnownSwitch(const std::string& text);
+
+// What a Linux command line asks for before anything runs: --help (or -h), --version, or a
+// run. Any other item beginning with "--" (--package=FILE aside) and a switch that no row
+// recognises are usage errors; item names the first offending item.
+enum class CommandRequest { Run, Help, Version, UsageError };
+struct CommandCheck {
+    CommandRequest request = CommandRequest::Run;
+    std::string item;
+};
+CommandCheck CheckCommandItems(const std::vector<std::string>& items);

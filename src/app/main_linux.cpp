@@ -4,6 +4,7 @@
 #include <csignal>
 #include <iostream>
 
+#include "app/conventions.h"
 #include "app/system_services.h"
 #include "app/varnel_app.h"
 #include "ui/console_window.h"
@@ -33,6 +34,9 @@ void CatchStopSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int answered = AnswerConventionalOptions({argv + 1, argv + argc}, std::cout, std::cerr);
+    if (answered >= 0)
+        return answered;
     CatchStopSignals();
     std::unique_ptr<ISystemServices> services = CreatePlatformServices(argc, argv);
     CConsoleWindowFactory windows(std::cin, std::cout, services->StdoutIsTerminal(),

@@ -1,5 +1,6 @@
 #include "app/pkg_tool.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "base/version.h"
 #include "drive/drive_report.h"
 #include "package/file_io.h"
 #include "package/load_messages.h"
@@ -164,6 +166,11 @@ std::string NoBytesReason(const std::string& file, bool* empty = nullptr) {
     return opened ? "empty file" : why;
 }
 
+int UnknownOption(const std::string& option, std::ostream& err) {
+    err << "varnel-pkg: unknown option '" << option << "' (varnel-pkg --help shows the usage)\n";
+    return kExitUsage;
+}
+
 bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int* code) {
     d.ReadPackage(file);
     if (d.m_nEngineSize == 0) {
@@ -303,6 +310,8 @@ int Extract(const std::string& file, const std::string& dir, std::ostream& out, 
             << " is broken: " << FaultText(d->GetPackageFault()) << "; nothing extracted\n";
         return kExitBroken;
     }
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);  // a failure shows in the writes below
     std::map<std::string, int> seen;
     std::string prm;
     for (const ImageInfo& im : WalkImages(*d)) {
@@ -356,8 +365,7 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
         for (const char* k : known)
             ok = ok || key == k;
         if (!ok) {
-            err << "varnel-pkg: unknown option --" << key << "\n" << kUsage;
-            return kExitUsage;
+            return UnknownOption("--" + key, err);
         }
     }
     for (const char* required : {"engine", "prm", "out"}) {
@@ -486,8 +494,7 @@ int Sample(const std::string& dir, const std::map<std::string, std::string>& opt
             }
             mainSpec.codeSize = static_cast<uint32_t>(size);
         } else {
-            err << "varnel-pkg: unknown option --" << key << "\n" << kUsage;
-            return kExitUsage;
+            return UnknownOption("--" + key, err);
         }
     }
     if (mainSpec.model.size() > 8 || mainSpec.revision.size() > 4 ||
@@ -519,9 +526,24 @@ int RunPkgTool(const std::vector<std::string>& args, std::ostream& out, std::ost
         err << kUsage;
         return kExitUsage;
     }
-    if (args[0] == "drives" && (args.size() == 1 || (args.size() == 2 && args[1] == "--json"))) {
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            out << kUsage;
+            return 0;
+        }
+        if (arg == "--version") {
+            out << "varnel-pkg " VARNEL_VERSION "\n";
+            return 0;
+        }
+    }
+    const std::string& command = args[0];
+    if (command == "drives") {
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (args[i] != "--json")
+                return UnknownOption(args[i], err);
+        }
         CDriveControl drive;
-        out << DescribeDrives(drive, args.size() == 2);
+        out << DescribeDrives(drive, args.size() > 1);
         const std::string problem = drive.GetTransportProblem();
         if (!problem.empty()) {
             err << "varnel-pkg: " << problem << "\n";
@@ -529,16 +551,23 @@ int RunPkgTool(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
         return 0;
     }
+    static const char* const kCommands[] = {"inspect", "extract", "build", "sample"};
+    if (std::none_of(std::begin(kCommands), std::end(kCommands),
+                     [&](const char* c) { return command == c; })) {
+        err << "varnel-pkg: unknown " << (command.rfind('-', 0) == 0 ? "option" : "command") << " '"
+            << command << "' (varnel-pkg --help shows the usage)\n";
+        return kExitUsage;
+    }
     std::map<std::string, std::string> opts;
     std::vector<std::string> plain;
     if (!Options(args, 1, &opts, &plain, err))
         return kExitUsage;
-    const std::string& command = args[0];
-    if (command == "inspect" && plain.size() == 1 && opts.empty())
+    if ((command == "inspect" || command == "extract") && !opts.empty())
+        return UnknownOption("--" + opts.begin()->first, err);
+    if (command == "inspect" && plain.size() == 1)
         return Inspect(plain[0], out, err);
-    if (command == "extract" && plain.size() == 2 && opts.empty()) {
+    if (command == "extract" && plain.size() == 2)
         return Extract(plain[0], plain[1], out, err);
-    }
     if (command == "build" && plain.empty())
         return Build(opts, out, err);
     if (command == "sample" && plain.size() == 1)

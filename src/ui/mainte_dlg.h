@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "ui/dialog_base.h"
 
 class CCommandOption;
@@ -40,7 +41,7 @@ inline constexpr int IDC_OPT_HIDE_COPYRIGHT = 1031;
 inline constexpr int IDC_OPT_SAME_CUSTOMER = 1032;
 
 // Texts of the template.
-inline constexpr char kMainteCaption[] = "Varnel.exe - Maintenance mode Ver.3.74K";
+inline constexpr char kMainteCaption[] = "Varnel.exe - Maintenance mode Ver." VARNEL_VERSION;
 inline constexpr char kMainteHeading[] =
     "This tool will generate an Windows type updater with update data.";
 inline constexpr char kMainteParamLabel[] =

@@ -93,6 +93,41 @@ TEST(CommandOption, SwitchOrPath) {
 #endif
 }
 
+#ifndef _WIN32
+// The Linux build's conventions (an absolute Linux path is a plain item there).
+TEST(CommandOption, LinuxConventions) {
+    const struct {
+        std::vector<std::string> items;
+        CommandRequest request;
+        std::string item;
+    } cases[] = {
+        {{}, CommandRequest::Run, ""},
+        {{"/s", "-lw", "/all", "/dl=X", "/dl=", "/au", "/ae", "-S"}, CommandRequest::Run, ""},
+        {{"/home/u/fw/new.prm", "/a", "/tp=KVS-Q42R", "/op=Q42R", "/i=A105", "/rf=1.0*",
+          "/cn=lenovo", "/ff", "/no", "/hc", "/cc", "/auto", "/lwx"},
+         CommandRequest::Run,
+         ""},
+        {{"--package=/media/fw/Q42R1.10.exe", "/s", "new.prm"}, CommandRequest::Run, ""},
+        {{"--help"}, CommandRequest::Help, "--help"},
+        {{"/s", "-h"}, CommandRequest::Help, "-h"},
+        {{"/lw", "--version", "--bogus"}, CommandRequest::Version, "--version"},
+        {{"/s", "--bogus", "--help"}, CommandRequest::UsageError, "--bogus"},
+        {{"--package"}, CommandRequest::UsageError, "--package"},
+        {{"--lw"}, CommandRequest::UsageError, "--lw"},
+        {{"/LW"}, CommandRequest::UsageError, "/LW"},  // switches are case-sensitive
+        {{"/tp"}, CommandRequest::UsageError, "/tp"},  // a value switch needs its '='
+        {{"-v"}, CommandRequest::UsageError, "-v"},
+        {{"-"}, CommandRequest::UsageError, "-"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.items.empty() ? "(none)" : c.items.back());
+        const CommandCheck check = CheckCommandItems(c.items);
+        EXPECT_EQ(check.request, c.request);
+        EXPECT_EQ(check.item, c.item);
+    }
+}
+#endif
+
 TEST(CommandLineSplit, WindowsRules) {
     const struct {
         std::string line;

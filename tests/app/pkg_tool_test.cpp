@@ -1,12 +1,14 @@
 // varnel-pkg against files from another writer and its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/pkg_tool.h"
+#include "base/version.h"
 #include "drive/drive_control.h"
 #include "drive/simulator.h"
 #include "package/load_messages.h"
@@ -132,9 +134,10 @@ TEST(PkgTool, SampleBuildExtractRoundTrip) {
     EXPECT_NE(i.out.find("\"customer\": \"LENOVO\""), std::string::npos);
 
     TempDir out;
-    ASSERT_EQ(0, Tool({"extract", dir.File("u.exe"), out.path()}).code);
-    EXPECT_EQ(ReadAll(out.File("main.bin")), ReadAll(in("main.bin")));
-    EXPECT_EQ(ReadAll(out.File("core.bin")), ReadAll(in("core.bin")));
+    const std::string into = out.File("new") + kPathSeparator + "images";  // made by extract
+    ASSERT_EQ(0, Tool({"extract", dir.File("u.exe"), into}).code);
+    EXPECT_EQ(ReadAll(into + kPathSeparator + "main.bin"), ReadAll(in("main.bin")));
+    EXPECT_EQ(ReadAll(into + kPathSeparator + "core.bin"), ReadAll(in("core.bin")));
 
     // The extracted parameter file names a small Main image as Main: it builds again.
     ASSERT_EQ(0, Tool({"sample", fw, "--size", "64512"}).code);
@@ -265,6 +268,41 @@ TEST(PkgTool, BuildWritesOnlyWhatTheUpdaterReads) {
             << r.err;
         EXPECT_NE(r.err.find(dir.File(c.subject)), std::string::npos) << r.err;
         EXPECT_FALSE(std::filesystem::exists(dir.File("u.exe")));
+    }
+}
+
+TEST(PkgTool, HelpAndVersionOnStandardOutput) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"-h"}, {"build", "--help"}, {"--version"}}) {
+        ToolRun r = Tool(args);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.err, "");
+        if (args.back() == "--version")
+            EXPECT_EQ(r.out, "varnel-pkg " VARNEL_VERSION "\n");
+        else
+            EXPECT_EQ(r.out.rfind("usage: varnel-pkg inspect FILE\n", 0), 0u) << r.out;
+    }
+}
+
+TEST(PkgTool, UnknownOptionsGiveOneLine) {
+    const struct {
+        std::vector<std::string> args;
+        const char* line;
+    } cases[] = {
+        {{"--bogus"}, "varnel-pkg: unknown option '--bogus'"},
+        {{"frobnicate", "x"}, "varnel-pkg: unknown command 'frobnicate'"},
+        {{"drives", "--xml"}, "varnel-pkg: unknown option '--xml'"},
+        {{"inspect", "--deep", "1", "u.exe"}, "varnel-pkg: unknown option '--deep'"},
+        {{"build", "--engin", "varnel", "--prm", "a.prm", "--out", "u"},
+         "varnel-pkg: unknown option '--engin'"},
+        {{"sample", "fw", "--colour", "red"}, "varnel-pkg: unknown option '--colour'"},
+    };
+    for (const auto& c : cases) {
+        ToolRun r = Tool(c.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind(c.line, 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
 }
 

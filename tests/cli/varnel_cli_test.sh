@@ -124,4 +124,30 @@ status=$?
 set -e
 [ "$status" = 29 ] || fail "unwritable log: exit status $status, want 29"
 ! grep -qE '^D \| (3B|1D) ' "$work/journal.txt" || fail "unwritable log: drive D was written"
+
+# Linux conventions: --help and --version answer on standard output with status 0 and touch
+# no drive, also in an updater; an unknown option is one line on standard error, status 2.
+drives D 1.00
+rm -f "$work/journal.txt"
+for prog in "$work/varnel" "$updater"; do
+  for opt in --help -h --version; do
+    set +e
+    VARNEL_SIMULATE=$work/drives.txt "$prog" /s "$opt" </dev/null >"$work/out.txt" 2>"$work/err.txt"
+    status=$?
+    set -e
+    [ "$status" = 0 ] && [ -s "$work/out.txt" ] && [ ! -s "$work/err.txt" ] ||
+      fail "$prog $opt: status $status, stderr: $(cat "$work/err.txt")"
+  done
+  grep -qx 'varnel 3\.[0-9]*[A-Z]*' "$work/out.txt" || fail "--version said: $(cat "$work/out.txt")"
+  for opt in --bogus /x -v --package; do
+    set +e
+    VARNEL_SIMULATE=$work/drives.txt "$prog" /s "$opt" </dev/null >"$work/out.txt" 2>"$work/err.txt"
+    status=$?
+    set -e
+    [ "$status" = 2 ] && [ ! -s "$work/out.txt" ] && [ "$(wc -l <"$work/err.txt")" = 1 ] ||
+      fail "$prog $opt: status $status, stderr: $(cat "$work/err.txt")"
+    grep -qF "unknown option '$opt'" "$work/err.txt" || fail "$opt: $(cat "$work/err.txt")"
+  done
+done
+[ ! -e "$work/journal.txt" ] || fail "--help or an unknown option reached a drive"
 echo "1 passed, 0 failed"

@@ -170,6 +170,8 @@ wait_for '\| Rebooting was failed\.'
 touch "$work/allow"
 keys "u"
 wait_for '\| Now the PC is rebooting\.\.\.'
+# The message comes first, the command right after it.
+for _ in $(seq 100); do [ -e "$work/rebooted" ] && break; sleep 0.05; done
 [ -e "$work/rebooted" ] || fail "the restart command did not run"
 keys "x"
 wait_for '^EXIT=0'

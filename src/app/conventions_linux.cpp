@@ -1,0 +1,60 @@
+#include "app/command_option.h"
+#include "app/conventions.h"
+#include "base/version.h"
+
+namespace {
+
+constexpr int kExitBadOption = 2;
+
+const char kUsage[] =
+    "usage: varnel [SWITCH...] [FILE.prm]\n"
+    "       varnel --package=UPDATER [SWITCH...]\n"
+    "       varnel --help | --version\n"
+    "\n"
+    "With an update package appended (an updater), or with --package=UPDATER (the package\n"
+    "of another updater, a Windows one as shipped), varnel writes new firmware into optical\n"
+    "disc drives. Without a package it generates updaters (maintenance mode). Switches\n"
+    "begin with / or -.\n"
+    "\n"
+    "Updater mode:\n"
+    "  /au         start the update at once\n"
+    "  /ae         end after the update\n"
+    "  /all        add and preselect the entry of every target drive\n"
+    "  /s          silent: /au and /ae, nothing shown; a disc in a drive is ejected\n"
+    "  /dl=X       preselect the target drive with drive letter X\n"
+    "  /lw         unattended: update and write the result log qzfwup.txt\n"
+    "              (into $VARNEL_LOG_DIR, else /var/log)\n"
+    "\n"
+    "Maintenance mode:\n"
+    "  FILE.prm    the parameter file naming the Main and Core program files\n"
+    "  /a          generate at once when FILE.prm loads, then end\n"
+    "  /tp=NAME    target product name      /i=REV     inquiry revision\n"
+    "  /rf=XXXX    inquiry revision filter  /op=NAME   output file name\n"
+    "  /cn=CODE    customer code            /ff /no /hc /cc  the four options\n"
+    "\n"
+    "Exit status of an updater: 0 updated; 3 nothing updated (259); 194 updated, reboot\n"
+    "requested (3010); 102 skipped, the drive is not older (1638); 8 no target drive;\n"
+    "1 unattended run (the result log tells); 2 an unknown option.\n"
+    "Environment: VARNEL_SIMULATE (simulated drives), VARNEL_LOG_DIR, VARNEL_REBOOT_COMMAND.\n"
+    "Manual: varnel(1), varnel-pkg(1).\n";
+
+}  // namespace
+
+int AnswerConventionalOptions(const std::vector<std::string>& args, std::ostream& out,
+                              std::ostream& err) {
+    const CommandCheck check = CheckCommandItems(args);
+    switch (check.request) {
+        case CommandRequest::Help:
+            out << kUsage;
+            return 0;
+        case CommandRequest::Version:
+            out << "varnel " VARNEL_VERSION "\n";
+            return 0;
+        case CommandRequest::UsageError:
+            err << "varnel: unknown option '" << check.item << "' (varnel --help lists them)\n";
+            return kExitBadOption;
+        case CommandRequest::Run:
+            break;
+    }
+    return -1;
+}
