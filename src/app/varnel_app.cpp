@@ -9,6 +9,24 @@
 #include "ui/mainte_dlg.h"
 #include "ui/varnel_dlg.h"
 
+void ApplyMainteOptions(CMainteDlg& mainte, const CCommandOption& option,
+                        const std::string& exeDir) {
+    const std::string& path = option.m_strFilePath;
+    mainte.m_strParamFile = path.empty() ? path : MakeAbsolutePath(path);
+    mainte.m_strParamDir = DirectoryPart(mainte.m_strParamFile);
+    mainte.m_strExeDir = exeDir;
+    mainte.m_strInquiryRev = option.m_strInquiryRev;
+    mainte.m_strRevFilter = option.m_strRevFilter;
+    mainte.m_strOutputName = option.m_strOutputName;
+    mainte.m_strTargetProduct = option.m_strTargetProduct;
+    mainte.m_strCustomer = option.m_strCustomer;
+    mainte.m_bAutoGenerate = option.m_bAutoGenerate;
+    mainte.m_bFilterFreeMinor = option.m_bFilterFreeMinor;
+    mainte.m_bOnlyNewer = option.m_bOnlyNewer;
+    mainte.m_bHideCopyright = option.m_bHideCopyright;
+    mainte.m_bSameCustomer = option.m_bSameCustomer;
+}
+
 CVarnelApp::CVarnelApp(ISystemServices& services, IWindowFactory& windows)
     : m_services(services), m_windows(windows) {
     m_updateData.SetClock([this] { return m_services.Now(); });
@@ -24,7 +42,7 @@ bool CVarnelApp::InitInstance() {
     CCommandOption option;
     ParseCommandItems(option, m_services.Arguments());
     // Before the directory change: a relative parameter path is taken from here.
-    mainte.ApplyOptions(option, exeDir);
+    ApplyMainteOptions(mainte, option, exeDir);
 
     // --package=FILE (Linux build): the package of another updater, a Windows one as
     // shipped, instead of our own. Always updater mode: a FILE without a readable package

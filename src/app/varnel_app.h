@@ -8,6 +8,8 @@
 
 #include "package/update_data.h"
 
+class CCommandOption;
+class CMainteDlg;
 class ISystemServices;
 class IWindowFactory;
 
@@ -27,3 +29,9 @@ private:
     ISystemServices& m_services;
     IWindowFactory& m_windows;
 };
+
+// Hands the maintenance dialog the command line: the plain argument (made absolute against
+// the current directory, so call this before the start-up enters the argument's folder),
+// the program folder, i=, rf=, op=, tp=, cn= and the a, ff, no, hc, cc switches.
+void ApplyMainteOptions(CMainteDlg& mainte, const CCommandOption& option,
+                        const std::string& exeDir);

@@ -2,8 +2,7 @@
 
 #include <system_error>
 
-#include "app/command_option.h"
-#include "app/system_services.h"
+#include "base/system_services.h"
 #include "package/file_io.h"
 #include "package/load_messages.h"
 #include "package/path_rules.h"
@@ -107,22 +106,6 @@ CMainteDlg::CMainteDlg(ISystemServices& services) : CDialogBase(IDD_MAINTE), m_s
     BindCheck(IDC_OPT_ONLY_NEWER, &m_bOnlyNewer);
     BindCheck(IDC_OPT_SAME_CUSTOMER, &m_bSameCustomer);
     BindCheck(IDC_OPT_HIDE_COPYRIGHT, &m_bHideCopyright);
-}
-
-void CMainteDlg::ApplyOptions(const CCommandOption& option, const std::string& exeDir) {
-    m_strParamFile = AbsolutePath(option.m_strFilePath);
-    m_strParamDir = DirectoryPart(m_strParamFile);
-    m_strExeDir = exeDir;
-    m_strInquiryRev = option.m_strInquiryRev;
-    m_strRevFilter = option.m_strRevFilter;
-    m_strOutputName = option.m_strOutputName;
-    m_strTargetProduct = option.m_strTargetProduct;
-    m_strCustomer = option.m_strCustomer;
-    m_bAutoGenerate = option.m_bAutoGenerate;
-    m_bFilterFreeMinor = option.m_bFilterFreeMinor;
-    m_bOnlyNewer = option.m_bOnlyNewer;
-    m_bHideCopyright = option.m_bHideCopyright;
-    m_bSameCustomer = option.m_bSameCustomer;
 }
 
 bool CMainteDlg::OnInitDialog() {

@@ -14,7 +14,6 @@
 #include "base/version.h"
 #include "ui/dialog_base.h"
 
-class CCommandOption;
 class CUpdateData;
 class ISystemServices;
 
@@ -107,11 +106,6 @@ std::vector<DriveListRow> ParseDriveList(const uint8_t* data, size_t size);
 class CMainteDlg : public CDialogBase {
 public:
     explicit CMainteDlg(ISystemServices& services);
-
-    // Start-up hand-over: plain argument (made absolute against the current directory,
-    // so call this before the start-up enters the argument's folder), program folder,
-    // i=, rf=, op=, tp=, cn= and the a, ff, no, hc, cc switches.
-    void ApplyOptions(const CCommandOption& option, const std::string& exeDir);
 
     // IDialogEvents
     bool OnInitDialog() override;

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "app/system_services.h"
+#include "base/system_services.h"
 #include "download/update_executer.h"
 #include "drive/concurrent.h"
 #include "package/path_rules.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/system_services.h"
+#include "base/system_services.h"
 
 namespace testsupport {
 

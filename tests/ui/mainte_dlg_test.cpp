@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "app/command_option.h"
+#include "app/varnel_app.h"
 #include "package/load_messages.h"
 #include "package/path_rules.h"
 #include "package/sample_images.h"
@@ -91,14 +92,15 @@ protected:
     void RunLoaded(CMainteDlg& d, CHeadlessWindowFactory& f, const std::string& folder,
                    const std::vector<std::string>& switches, Step step) {
         d.m_pUpdateData = &data;
-        d.ApplyOptions(Options(folder + kPathSeparator + "sample.prm", switches), dir.path());
+        ApplyMainteOptions(d, Options(folder + kPathSeparator + "sample.prm", switches),
+                           dir.path());
         f.scripts[IDD_MAINTE] = {std::move(step)};
         d.DoModal(f);
     }
 
     // Hands the dialog a command line as start-up does.
     void Start(const std::string& prm, std::initializer_list<std::string> switches = {}) {
-        dlg.ApplyOptions(Options(prm, switches), dir.path());
+        ApplyMainteOptions(dlg, Options(prm, switches), dir.path());
     }
 
     int Run(std::initializer_list<Step> steps = {}) {
@@ -295,7 +297,7 @@ TEST_F(MainteDlgTest, InquiryRevisionIsKeptAcrossLoadsAndOwnRefreshesAreNoEdits)
     // i= fills the box before the first load.
     CMainteDlg d(services);
     d.m_pUpdateData = &data;
-    d.ApplyOptions(Options(prmA, {"/i=ZZ99"}), dir.path());
+    ApplyMainteOptions(d, Options(prmA, {"/i=ZZ99"}), dir.path());
     CHeadlessWindowFactory f;
     d.DoModal(f);
     EXPECT_EQ("ZZ99", f.Find(IDD_MAINTE)->Text(IDC_INQUIRY_REV));
@@ -552,7 +554,7 @@ TEST_F(MainteDlgTest, CustomerEntryBits) {
         fresh.ReadPackage(DataPath("engine.bin"));
         CMainteDlg d(services);
         d.m_pUpdateData = &fresh;
-        d.ApplyOptions(Options(prm, {"/cc"}), dir.path());
+        ApplyMainteOptions(d, Options(prm, {"/cc"}), dir.path());
         CHeadlessWindowFactory f;
         f.scripts[IDD_MAINTE] = {[&](CHeadlessWindow& w) {
             w.SelectEntry(IDC_CUSTOMER_LIST, entry);

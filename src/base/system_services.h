@@ -1,0 +1,81 @@
+// System services used by the application and the updater dialog, behind an interface
+// so that tests can replace them (a fake clock and sleep make the long waits instant).
+// Implementations: app/system_services_win32.cpp, app/system_services_linux.cpp.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Outcome of enabling the shutdown privilege before a restart.
+enum class ShutdownPrivilege {
+    NoToken,     // the process token could not be opened
+    Enabled,     // the privilege is enabled (or none is needed)
+    NotEnabled,  // the privilege could not be enabled
+};
+
+class ISystemServices {
+public:
+    virtual ~ISystemServices() = default;
+
+    // Full path of the program's own file, the one its package is read from (empty when the
+    // system cannot tell).
+    virtual std::string ModulePath() = 0;
+    // The command line as the system gave it (Windows form, program name first).
+    virtual std::string RawCommandLine() = 0;
+    // The command-line items after the program name.
+    virtual std::vector<std::string> Arguments() = 0;
+    // The name the program was started by (Windows: from the command line, relative when
+    // started so); only used as a name.
+    virtual std::string ExecutablePath() = 0;
+    virtual bool ChangeDirectory(const std::string& dir) = 0;
+    // Folder of the unattended result log (Windows: the Windows directory).
+    virtual std::string WindowsFolder() = 0;
+
+    // Seconds since 1970.
+    virtual int64_t Now() = 0;
+    // Blocks the calling thread.
+    virtual void SleepMs(unsigned ms) = 0;
+    // Starts a worker thread at normal priority with the default stack.
+    virtual std::thread StartThread(std::function<void()> body) = 0;
+
+    // Restart: enable the privilege it needs, then ask the system to restart.
+    virtual ShutdownPrivilege EnableShutdownPrivilege() = 0;
+    // True when the restart request was accepted.
+    virtual bool RequestRestart() = 0;
+
+    // While firmware is being written: keep the system from sleeping (on) and let it sleep
+    // again (off); hold off shutdown, restart and sleep, giving reason where the system
+    // shows one, and release them again. Outside a run nothing is held.
+    virtual void KeepSystemAwake(bool on) = 0;
+    virtual void BlockShutdown(const std::string& reason) = 0;
+    virtual void UnblockShutdown() = 0;
+
+    // What to do about drive devices that could not be opened for lack of permission
+    // (deniedDevices of them): a text for the updater dialog's message area. Empty where
+    // the system has no such advice (Windows).
+    virtual std::string DriveAccessHint(int /*deniedDevices*/) { return std::string(); }
+
+    virtual bool StdinIsTerminal() = 0;
+    virtual bool StdoutIsTerminal() = 0;
+};
+
+// Holds the system awake and shutdown off for its lifetime: one run that writes firmware.
+class CRunProtection {
+public:
+    CRunProtection(ISystemServices& services, const std::string& reason) : m_services(services) {
+        m_services.KeepSystemAwake(true);
+        m_services.BlockShutdown(reason);
+    }
+    ~CRunProtection() {
+        m_services.UnblockShutdown();
+        m_services.KeepSystemAwake(false);
+    }
+    CRunProtection(const CRunProtection&) = delete;
+    CRunProtection& operator=(const CRunProtection&) = delete;
+
+private:
+    ISystemServices& m_services;
+};
