@@ -6,14 +6,8 @@
 // printed as plain lines without any control sequence, and changes of the status texts
 // of a shown dialog are printed as they happen, so automatic runs leave a readable log.
 //
-// Known dialogs have short commands:
-//   updater      N chooses drive-list entry N, u presses UPDATE or REBOOT, x EXIT,
-//                a opens the about box
-//   maintenance  p PATH parameter file, l Load, g Generate, x Cancel, b browse,
-//                tp N product entry, rf XXXX filter, i REV inquiry revision,
-//                ff / no / cc / hc toggle an option, cn [CODE|N] customer, o PATH output
-//   message and about boxes: Enter is OK
-// Every dialog also understands the generic commands
+// A dialog's console layout (console_layout.h, kept beside the dialog) lays out its screen
+// and gives it short commands. Every dialog also understands the generic commands
 //   c ID          click button ID          s ID N   select entry N (from 1) of list ID
 //   t ID TEXT     type TEXT into box ID    k ID     toggle check box ID
 // and an empty line presses the default button. The end of the input closes the dialog
@@ -30,14 +24,16 @@
 #include <string>
 #include <vector>
 
-#include "ui/headless_window.h"
+#include "ui/control_store.h"
 
-class CConsoleWindow : public CHeadlessWindow {
+class IConsoleLayout;
+
+class CConsoleWindow : public CControlStore {
 public:
     // Milliseconds from any fixed start (replaceable for tests).
     using Clock = std::function<uint64_t()>;
 
-    CConsoleWindow(int templateId, IDialogEvents& events, CHeadlessWindow* parent, std::istream& in,
+    CConsoleWindow(int templateId, IDialogEvents& events, CConsoleWindow* parent, std::istream& in,
                    std::ostream& out, bool terminal, bool echo, Clock clock = Clock(),
                    std::function<bool()> stop = std::function<bool()>());
 
@@ -53,12 +49,12 @@ public:
 
     // The dialog's screen: plain lines, or the framed terminal screen.
     std::vector<std::string> ScreenLines();
+    // For the layouts: the output is a terminal; the last progress report of a run.
+    bool IsTerminal() const { return m_bTerminal; }
+    const std::vector<DownloadProgress>& Progress() const { return m_progress; }
 
 private:
-    std::vector<std::string> UpdaterLines();
-    std::vector<std::string> UpdaterScreen();
-    std::vector<std::string> MainteLines();
-    std::vector<std::string> BoxLines();
+    // A dialog without a layout: every control by its id.
     std::vector<std::string> GenericLines();
     std::string KeyHelp();
     // Shows the screen before input: printed, or redrawn on a terminal.
@@ -68,11 +64,10 @@ private:
     bool CanDraw() const;
     // Carries out one input line; false when the line was not understood.
     bool Interpret(const std::string& line);
-    bool InterpretMainte(const std::string& command, const std::string& argument);
     bool ReadLine(std::string* line, const char* prompt = "> ");
-    const char* StatusLabel(int id) const;
     uint64_t Now() const;
 
+    const IConsoleLayout* m_pLayout;  // nullptr: the generic screen
     std::istream& m_in;
     std::ostream& m_out;
     bool m_bTerminal;

@@ -1,6 +1,7 @@
 // The window side of a dialog: what a dialog's logic asks of the window that shows it,
 // and the events that the window delivers back. Implementations: the headless window
-// (tests), the console window and the Win32 dialog window. See dialog_base.h.
+// of the tests (tests/support), the console window and the Win32 dialog window; the first
+// two keep their controls in a control store (control_store.h). See dialog_base.h.
 #pragma once
 
 #include <cstdint>

@@ -16,10 +16,10 @@
 #include "download/update_executer.h"
 #include "package/update_data.h"
 #include "support/fake_services.h"
+#include "support/headless_window.h"
 #include "support/sim_support.h"
 #include "support/test_support.h"
 #include "support/updater_builder.h"
-#include "ui/headless_window.h"
 #include "ui/strings.h"
 #include "ui/varnel_dlg.h"
 

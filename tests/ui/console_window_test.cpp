@@ -15,8 +15,11 @@
 #include "support/sim_support.h"
 #include "support/test_support.h"
 #include "support/updater_builder.h"
+#include "ui/about_dlg.h"
+#include "ui/console_layout.h"
 #include "ui/dialog_base.h"
 #include "ui/mainte_dlg.h"
+#include "ui/message_dlg.h"
 #include "ui/varnel_dlg.h"
 
 using testsupport::FakeServices;
@@ -177,6 +180,29 @@ TEST(ConsoleWindow, MaintenanceFromLoadToGenerate) {
     EXPECT_TRUE(written.m_bFilterFreeMinor);
     EXPECT_TRUE(written.m_bOnlyNewer);
     EXPECT_FALSE(written.m_bSameCustomer);
+}
+
+TEST(ConsoleWindow, EveryDialogOfTheProgramHasItsLayout) {
+    for (int id : {IDD_VARNEL, IDD_MAINTE, IDD_MESSAGE, IDD_ABOUT}) {
+        const IConsoleLayout* layout = FindConsoleLayout(id);
+        ASSERT_NE(nullptr, layout) << id;
+        EXPECT_EQ(id, layout->TemplateId());
+    }
+    EXPECT_EQ(nullptr, FindConsoleLayout(900));  // shown generically
+}
+
+TEST(ConsoleWindow, MessageBoxIsFramedAndEnterIsOk) {
+    CMessageDlg dlg;
+    dlg.m_strMessage = "The update is done.";
+    std::istringstream in("x\n\n");
+    std::ostringstream out;
+    CConsoleWindowFactory windows(in, out, false);
+    EXPECT_EQ(kIdOk, dlg.DoModal(windows));
+    EXPECT_NE(std::string::npos, out.str().find("+- Varnel ---"));
+    EXPECT_NE(std::string::npos, out.str().find("| The update is done.      |\n"
+                                                "|                          |\n"
+                                                "|          [ OK ]          |\n"));
+    EXPECT_NE(std::string::npos, out.str().find("[Enter] OK\n> ?\n"));  // "x" is no command
 }
 
 class CFormDlg : public CDialogBase {

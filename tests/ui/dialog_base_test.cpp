@@ -2,8 +2,8 @@
 // commands, notifications from the dialog's own refreshes, modal children.
 #include <gtest/gtest.h>
 
+#include "support/headless_window.h"
 #include "ui/dialog_base.h"
-#include "ui/headless_window.h"
 #include "ui/strings.h"
 
 namespace {

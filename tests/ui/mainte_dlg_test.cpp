@@ -16,8 +16,8 @@
 #include "package/trailer.h"
 #include "package/update_data.h"
 #include "support/fake_services.h"
+#include "support/headless_window.h"
 #include "support/test_support.h"
-#include "ui/headless_window.h"
 #include "ui/mainte_dlg.h"
 
 namespace {

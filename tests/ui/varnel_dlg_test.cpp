@@ -14,11 +14,11 @@
 #include "package/path_rules.h"
 #include "package/update_data.h"
 #include "support/fake_services.h"
+#include "support/headless_window.h"
 #include "support/sim_support.h"
 #include "support/test_support.h"
 #include "support/updater_builder.h"
 #include "ui/about_dlg.h"
-#include "ui/headless_window.h"
 #include "ui/message_dlg.h"
 #include "ui/strings.h"
 
@@ -416,7 +416,7 @@ TEST_F(UpdaterDialog, ProgressOfEveryDriveOfTheRun) {
     EXPECT_EQ(0u, last[2].bytesSent);
 
     // The bar: the bytes of D and E over their total (F is skipped), from 0, never back.
-    const HeadlessControl& bar = w->Control(IDC_PROGRESS);
+    const ControlState& bar = w->Control(IDC_PROGRESS);
     EXPECT_TRUE(bar.shown);
     ASSERT_FALSE(bar.positions.empty());
     EXPECT_EQ(0, bar.positions.front());
