@@ -1,7 +1,6 @@
 #include "ui/console_window.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <sstream>
 
