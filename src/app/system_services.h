@@ -29,7 +29,8 @@ public:
     // The command-line items after the program name.
     virtual std::vector<std::string> Arguments() = 0;
     // The name the program was started by (Windows: from the command line, relative when
-    // started so); only used as a name.
+    // started so; Linux: argv[0], a link's own name when started through a link); only used
+    // as a name.
     virtual std::string ExecutablePath() = 0;
     virtual bool ChangeDirectory(const std::string& dir) = 0;
     // Folder of the unattended result log (Windows: the Windows directory).
@@ -59,6 +60,14 @@ public:
     // the system has no such advice (Windows).
     virtual std::string DriveAccessHint(int /*deniedDevices*/) { return std::string(); }
 
+    // Whether the process holds the privilege that the system asks of a process that sends
+    // drives every command, firmware downloads among them (Linux: the effective capability
+    // CAP_SYS_RAWIO). True where the system has no cheap test (Windows).
+    virtual bool HasDrivePrivilege() { return true; }
+    // What to do when the system refuses drive commands for lack of privilege: a text for
+    // the message area; empty where the system has no advice.
+    virtual std::string DrivePrivilegeAdvice() { return std::string(); }
+
     virtual bool StdinIsTerminal() = 0;
     virtual bool StdoutIsTerminal() = 0;
 };
@@ -87,6 +96,11 @@ std::unique_ptr<ISystemServices> CreatePlatformServices(int argc, char** argv);
 // Linux build: the advice of DriveAccessHint for the optical drive devices (sr0, sr1, ...)
 // in devDir ("/dev"), naming the group that owns them.
 std::string DriveAccessHintFor(const std::string& devDir, int deniedDevices);
+// Linux build: whether the CapEff line of a /proc/PID/status text has the bit of capability
+// (CAP_SYS_RAWIO is 17); false without such a line.
+bool HasEffectiveCapability(const std::string& statusText, int capability);
+// Linux build: the advice of DrivePrivilegeAdvice for the program file program.
+std::string DrivePrivilegeAdviceFor(const std::string& program);
 
 // Path of the running executable from a Windows command line: the first token (quoted:
 // up to the closing quote; otherwise up to the first blank), with ".exe" appended
