@@ -26,7 +26,7 @@ constexpr unsigned kAutoExitWaitMs = 10000;
 constexpr char kNoPrivilegeText[] =
     "This process lacks the privilege that the system asks of a program that writes firmware "
     "into drives.";
-constexpr char kNothingSentText[] = "Nothing was sent to the drives.";
+constexpr char kNothingSentText[] = "No firmware was sent to the drives.";
 
 // The texts loaded at initialisation, in loading order.
 constexpr unsigned kLoadedTexts[] = {

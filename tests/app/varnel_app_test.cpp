@@ -605,7 +605,7 @@ TEST_F(Startup, NoRunWithoutTheDrivePrivilege) {
                     std::string(log.begin(), log.end()));
             } else {
                 EXPECT_EQ(LoadText(IDS_UPDATE_FAILED) + "\n" + lacks +
-                              " Nothing was sent to the drives. Run it as root.",
+                              " No firmware was sent to the drives. Run it as root.",
                           w->Text(IDC_MESSAGE_AREA));
             }
         }
