@@ -43,7 +43,6 @@ TransportFault FaultOf(DWORD error) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_DEV_NOT_EXIST:
-        case ERROR_NO_SUCH_DEVICE:
         case ERROR_DEVICE_NOT_CONNECTED:
             return TransportFault::DeviceGone;
         default:
