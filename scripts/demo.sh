@@ -36,7 +36,8 @@ cat "$work/fw/sample.prm"
 
 step "Maintenance mode, automatic run: varnel fw/sample.prm /a /tp=KVS-Q42R /no"
 (cd "$work" && ./varnel fw/sample.prm /a /tp=KVS-Q42R /no)
-updater=$(ls "$work"/fw/*.exe)
+updater=$work/fw/Q42R1.10-C2  # model part, revision and minor revision; a Linux program
+[ -x "$updater" ] || { echo "no updater $updater: $(ls "$work/fw")" >&2; exit 1; }
 echo "generated: ${updater#"$work"/}"
 "$bin/tools/varnel-pkg" inspect "$updater" | grep -E '"(product|filter|revision|minor|flag_names|customer|body_size|valid)"'
 

@@ -21,7 +21,7 @@ const char kUsage[] =
     "  /ae         end after the update\n"
     "  /all        add and preselect the entry of every target drive\n"
     "  /s          silent: /au and /ae, nothing shown; a disc in a drive is ejected\n"
-    "  /dl=X       preselect the target drive with drive letter X\n"
+    "  /dl=NAME    preselect the target drive by its device name (sr1 or /dev/sr1)\n"
     "  /lw         unattended: update and write the result log qzfwup.txt\n"
     "              (into $VARNEL_LOG_DIR, else /var/log)\n"
     "\n"
@@ -35,6 +35,8 @@ const char kUsage[] =
     "Exit status of an updater: 0 updated; 3 nothing updated (259); 194 updated, reboot\n"
     "requested (3010); 102 skipped, the drive is not older (1638); 8 no target drive;\n"
     "1 unattended run (the result log tells); 2 an unknown option.\n"
+    "Writing firmware needs root or the capability CAP_SYS_RAWIO besides read and write\n"
+    "access to /dev/sr*; the group that owns the drives only lets a user list them.\n"
     "Environment: VARNEL_SIMULATE (simulated drives), VARNEL_LOG_DIR, VARNEL_REBOOT_COMMAND.\n"
     "Manual: varnel(1), varnel-pkg(1).\n";
 

@@ -17,6 +17,7 @@
 #include "package/sample_images.h"
 #include "package/trailer.h"
 #include "package/update_data.h"
+#include "package/updater_name.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ constexpr int kExitDrives = 6;
 const char kUsage[] =
     "usage: varnel-pkg inspect FILE\n"
     "       varnel-pkg extract FILE DIR\n"
-    "       varnel-pkg build --engine FILE --prm FILE.prm --out FILE [--product NAME]\n"
+    "       varnel-pkg build --engine FILE --prm FILE.prm [--out FILE] [--product NAME]\n"
     "                        [--filter XXXX] [--revision R] [--options ff,no,hc,cc]\n"
     "                        [--customer CODE] [--time SECONDS]\n"
     "       varnel-pkg sample DIR [--model NAME] [--revision R] [--minor MM] [--customer N]\n"
@@ -357,6 +358,24 @@ bool Options(const std::vector<std::string>& args, size_t from,
     return true;
 }
 
+// Without --out: the name maintenance mode gives an updater (model part, revision, or CORE),
+// in the parameter file's folder, ending in .exe only when the engine is a Windows program.
+std::string DefaultOutputName(const CUpdateData& d, const std::string& prm,
+                              const std::string& customer) {
+    std::string name = ModelNameBase(d.m_strImageModel, false);
+    if (d.m_strMainFile.empty()) {
+        name += "CORE";
+    } else {
+        std::string revision = d.m_strNewRevision;
+        if (!d.m_strNewMinorRev.empty())
+            revision += "-" + d.m_strNewMinorRev;
+        name += CutsRevisionInName(customer) ? revision.substr(0, 4) : revision;
+    }
+    name = FileNameSafe(name) + UpdaterSuffixOf(EngineKindOf(d.m_pFileImage, d.m_nEngineSize));
+    const std::string dir = DirectoryPart(prm);
+    return dir.empty() ? name : dir + kPathSeparator + name;
+}
+
 int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std::ostream& err) {
     for (const auto& [key, value] : opts) {
         static const char* known[] = {"engine",   "prm",     "out",      "product", "filter",
@@ -368,7 +387,7 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
             return UnknownOption("--" + key, err);
         }
     }
-    for (const char* required : {"engine", "prm", "out"}) {
+    for (const char* required : {"engine", "prm"}) {
         if (!opts.count(required)) {
             err << "varnel-pkg: build needs --" << required << "\n" << kUsage;
             return kExitUsage;
@@ -456,12 +475,14 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
         }
         d->SetClock([t] { return static_cast<int64_t>(t); });
     }
-    const uint8_t r = d->WritePackage(get("out"));
+    const std::string output =
+        opts.count("out") ? get("out") : DefaultOutputName(*d, get("prm"), customer);
+    const uint8_t r = d->WritePackage(output);
     if (r != LOAD_OK) {
-        err << "varnel-pkg: " << LoadResultMessage(r).text << " (" << get("out") << ")\n";
+        err << "varnel-pkg: " << LoadResultMessage(r).text << " (" << output << ")\n";
         return r;
     }
-    out << "wrote " << get("out") << ": " << d->m_nFileSize << " bytes, product "
+    out << "wrote " << output << ": " << d->m_nFileSize << " bytes, product "
         << d->m_strTargetProduct << ", filter " << filter << ", revision " << d->m_strNewRevision
         << (d->m_strNewMinorRev.empty() ? "" : "-" + d->m_strNewMinorRev) << "\n";
     return 0;

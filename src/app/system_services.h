@@ -14,6 +14,11 @@ std::unique_ptr<ISystemServices> CreatePlatformServices(int argc, char** argv);
 // Linux build: the advice of DriveAccessHint for the optical drive devices (sr0, sr1, ...)
 // in devDir ("/dev"), naming the group that owns them.
 std::string DriveAccessHintFor(const std::string& devDir, int deniedDevices);
+// Linux build: whether the CapEff line of a /proc/PID/status text has the bit of capability
+// (CAP_SYS_RAWIO is 17); false without such a line.
+bool HasEffectiveCapability(const std::string& statusText, int capability);
+// Linux build: the advice of DrivePrivilegeAdvice for the program file program.
+std::string DrivePrivilegeAdviceFor(const std::string& program);
 
 // Path of the running executable from a Windows command line: the first token (quoted:
 // up to the closing quote; otherwise up to the first blank), with ".exe" appended

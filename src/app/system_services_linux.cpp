@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -23,6 +24,8 @@ namespace {
 
 // Longest wait for logind's answer before a run starts without the lock.
 constexpr int kInhibitTimeoutMs = 2000;
+// The capability the kernel asks of a process that sends WRITE BUFFER or SEND DIAGNOSTIC.
+constexpr int kCapSysRawio = 17;
 
 std::string SelfPath() {
     char buffer[PATH_MAX];
@@ -37,7 +40,7 @@ public:
     LinuxServices(int argc, char** argv) {
         for (int i = 1; i < argc; ++i)
             m_args.emplace_back(argv[i]);
-        m_program = argc > 0 ? argv[0] : "varnel";
+        m_program = argc > 0 && argv[0] != nullptr ? argv[0] : "";
     }
 
     ~LinuxServices() override { UnblockShutdown(); }
@@ -47,14 +50,14 @@ public:
     std::string ModulePath() override { return SelfPath(); }
 
     std::string RawCommandLine() override {
-        std::vector<std::string> items{m_program};
+        std::vector<std::string> items{m_program.empty() ? std::string("varnel") : m_program};
         items.insert(items.end(), m_args.begin(), m_args.end());
         return JoinCommandLine(items);
     }
 
     std::vector<std::string> Arguments() override { return m_args; }
 
-    std::string ExecutablePath() override { return SelfPath(); }
+    std::string ExecutablePath() override { return m_program.empty() ? SelfPath() : m_program; }
 
     bool ChangeDirectory(const std::string& dir) override { return chdir(dir.c_str()) == 0; }
 
@@ -124,6 +127,22 @@ public:
         return DriveAccessHintFor("/dev", deniedDevices);
     }
 
+    bool HasDrivePrivilege() override {
+        std::string status;
+        std::FILE* file = std::fopen("/proc/self/status", "rb");
+        if (file == nullptr)
+            return true;  // no way to tell: the kernel decides command by command
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 && status.size() < 65536)
+            status.append(buffer, n);
+        std::fclose(file);
+        return status.find("CapEff:") == std::string::npos ||
+               HasEffectiveCapability(status, kCapSysRawio);
+    }
+
+    std::string DrivePrivilegeAdvice() override { return DrivePrivilegeAdviceFor(SelfPath()); }
+
     bool StdinIsTerminal() override { return isatty(STDIN_FILENO) != 0; }
     bool StdoutIsTerminal() override { return isatty(STDOUT_FILENO) != 0; }
 
@@ -171,13 +190,48 @@ std::string DriveAccessHintFor(const std::string& devDir, int deniedDevices) {
 
     std::string text = "Permission denied: " + std::to_string(deniedDevices) +
                        (deniedDevices == 1 ? " drive" : " drives") +
-                       " could not be opened. Run the updater as root (sudo)";
+                       " could not be opened. Run the updater as root (sudo).";
     if (!device.empty() && info.st_gid == 0)
-        return text + ".";
+        return text;
     const std::string group = device.empty() ? std::string("cdrom") : GroupName(info.st_gid);
-    text += ", or add your user to the group that owns ";
+    text += " Membership in the group that owns ";
     text += device.empty() ? "the drives (often " + group + ")" : device + " (" + group + ")";
-    return text + ": sudo usermod -aG " + group + " $USER, then log in again.";
+    return text + " only lets a user list the drives; updating them also needs the capability " +
+           "CAP_SYS_RAWIO.";
+}
+
+bool HasEffectiveCapability(const std::string& statusText, int capability) {
+    const size_t line = statusText.find("CapEff:");
+    if (line == std::string::npos || capability < 0 || capability > 63)
+        return false;
+    size_t at = line + 7;
+    while (at < statusText.size() && (statusText[at] == ' ' || statusText[at] == '\t'))
+        ++at;
+    uint64_t mask = 0;
+    int digits = 0;
+    for (; at < statusText.size() && digits < 16; ++at, ++digits) {
+        const char c = statusText[at];
+        int value = 0;
+        if (c >= '0' && c <= '9') {
+            value = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            value = c - 'a' + 10;
+        } else if (c >= 'A' && c <= 'F') {
+            value = c - 'A' + 10;
+        } else {
+            break;
+        }
+        mask = mask << 4 | static_cast<uint64_t>(value);
+    }
+    return digits > 0 && (mask >> capability & 1) != 0;
+}
+
+std::string DrivePrivilegeAdviceFor(const std::string& program) {
+    return "Run the updater as root (sudo), or give the program the capability CAP_SYS_RAWIO "
+           "(sudo setcap cap_sys_rawio+ep " +
+           (program.empty() ? std::string("PROGRAM") : program) +
+           ") and run it as a member of the group that owns the drives: the group alone lets "
+           "a user list the drives, not update them.";
 }
 
 std::unique_ptr<ISystemServices> CreatePlatformServices(int argc, char** argv) {

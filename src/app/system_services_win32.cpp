@@ -125,6 +125,8 @@ public:
     void BlockShutdown(const std::string& reason) override { SetWin32ShutdownBlock(&reason); }
     void UnblockShutdown() override { SetWin32ShutdownBlock(nullptr); }
 
+    std::string DrivePrivilegeAdvice() override { return "Run the updater as an administrator."; }
+
     bool StdinIsTerminal() override { return _isatty(0) != 0; }
     bool StdoutIsTerminal() override { return _isatty(1) != 0; }
 };

@@ -28,7 +28,8 @@ public:
     // The command-line items after the program name.
     virtual std::vector<std::string> Arguments() = 0;
     // The name the program was started by (Windows: from the command line, relative when
-    // started so); only used as a name.
+    // started so; Linux: argv[0], a link's own name when started through a link); only used
+    // as a name.
     virtual std::string ExecutablePath() = 0;
     virtual bool ChangeDirectory(const std::string& dir) = 0;
     // Folder of the unattended result log (Windows: the Windows directory).
@@ -57,6 +58,14 @@ public:
     // (deniedDevices of them): a text for the updater dialog's message area. Empty where
     // the system has no such advice (Windows).
     virtual std::string DriveAccessHint(int /*deniedDevices*/) { return std::string(); }
+
+    // Whether the process holds the privilege that the system asks of a process that sends
+    // drives every command, firmware downloads among them (Linux: the effective capability
+    // CAP_SYS_RAWIO). True where the system has no cheap test (Windows).
+    virtual bool HasDrivePrivilege() { return true; }
+    // What to do when the system refuses drive commands for lack of privilege: a text for
+    // the message area; empty where the system has no advice.
+    virtual std::string DrivePrivilegeAdvice() { return std::string(); }
 
     virtual bool StdinIsTerminal() = 0;
     virtual bool StdoutIsTerminal() = 0;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -132,6 +133,7 @@ std::string CUpdateExecuter::CheckImageWalk() const {
 
 void CUpdateExecuter::Download() {
     m_nBytesSent.store(0, std::memory_order_relaxed);
+    m_failure = CommandFailure();
     const std::string walkError = CheckImageWalk();
     if (!walkError.empty()) {
         m_strError = walkError;
@@ -144,7 +146,10 @@ void CUpdateExecuter::Download() {
         return;
     }
 
-    PrepareSpecialModel();
+    if (!PrepareSpecialModel()) {
+        SetResult(ResultFailed);
+        return;
+    }
 
     uint32_t bodyOffset = 0;
     while (bodyOffset < m_nImageLength) {
@@ -166,7 +171,7 @@ void CUpdateExecuter::Download() {
                 if (status == kSequenceError) {
                     SetResult(ResultSequenceError);
                 } else {
-                    ComposeErrorText();
+                    ComposeErrorText(kWriteBuffer);
                     SetResult(ResultFailed);
                 }
                 return;
@@ -193,13 +198,14 @@ bool CUpdateExecuter::CheckDriveIdentity() {
     if (m_drive.SendCommand6(kInquiry, 0, 0, 0, kIdentityLength, 0, inquiry, kIdentityLength,
                              DirectionIn) != kStatusGood) {
         const CommandCategory category = m_drive.GetLastResult().category;
+        RecordFailure(kInquiry);
         if (category == CommandCategory::TransportFailure) {
             m_strError = " (" + where + " cannot be reached; nothing was written)";
             return false;
         }
         const std::string words = " (" + where + " does not answer; nothing was written)";
         if (category == CommandCategory::CheckCondition) {
-            ComposeErrorText();
+            ComposeErrorText(kInquiry);
             m_strError = words + m_strError;
         } else {
             m_strError = words + StatusText(m_drive.GetLastResult().scsiStatus);
@@ -216,12 +222,14 @@ bool CUpdateExecuter::CheckDriveIdentity() {
     return true;
 }
 
-void CUpdateExecuter::PrepareSpecialModel() {
+// A failed read or write of the setting block leaves the block alone and the download goes
+// on; a refusal by the system, or a drive that is gone, ends it.
+bool CUpdateExecuter::PrepareSpecialModel() {
     // Model key: the last nine characters with the second one replaced by 'X'. A name shorter
     // than two characters has no second character and is never a listed model.
     std::string key = m_strModel.size() > 9 ? m_strModel.substr(m_strModel.size() - 9) : m_strModel;
     if (key.size() < 2)
-        return;
+        return true;
     key[1] = 'X';
     for (const char* const* model = kSpecialModels; std::string(*model) != "END"; ++model) {
         if (key == *model) {
@@ -230,16 +238,32 @@ void CUpdateExecuter::PrepareSpecialModel() {
         }
     }
     if (!m_bSpecialModel)
-        return;
+        return true;
 
     uint8_t block[8] = {};
     if (ReadSettingBlock(block) != kStatusGood) {
         m_bSpecialModel = false;
-        return;
+        if (MustStop()) {
+            ComposeErrorText(kReadBuffer);
+            return false;
+        }
+        return true;
     }
     block[1] &= 0xBF;
-    if (WriteSettingBlock(block) != kStatusGood)
+    if (WriteSettingBlock(block) != kStatusGood) {
         m_bSpecialModel = false;
+        if (MustStop()) {
+            ComposeErrorText(kWriteBuffer);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CUpdateExecuter::MustStop() const {
+    const TransportResult& last = m_drive.GetLastResult();
+    return last.category == CommandCategory::TransportFailure &&
+           last.fault != TransportFault::Unknown;
 }
 
 CommandStatus CUpdateExecuter::ReadSettingBlock(uint8_t* block) {
@@ -257,7 +281,7 @@ CommandStatus CUpdateExecuter::Finish() {
     const CommandStatus status = m_drive.SendCommand6(kSendDiagnostic, 0x01, 0x00, 0x00, 0x06, 0x00,
                                                       parameters, 8, DirectionOut);
     if (status != kStatusGood) {
-        ComposeErrorText();
+        ComposeErrorText(kSendDiagnostic);
         return status;
     }
     if (m_sleep) {
@@ -281,7 +305,15 @@ void CUpdateExecuter::RestoreSpecialModel() {
     m_bSpecialModel = false;
 }
 
-void CUpdateExecuter::ComposeErrorText() {
+void CUpdateExecuter::RecordFailure(uint8_t opcode) {
+    m_failure.sent = true;
+    m_failure.opcode = opcode;
+    m_failure.result = m_drive.GetLastResult();
+    std::memcpy(m_failure.sense, m_drive.GetSenseData(), kSenseLength);
+}
+
+void CUpdateExecuter::ComposeErrorText(uint8_t opcode) {
+    RecordFailure(opcode);
     std::string text = " (Error data = ";
     const uint8_t* sense = m_drive.GetSenseData();
     char byte[4];

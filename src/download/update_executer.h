@@ -16,10 +16,21 @@ enum DownloadResult : uint8_t {
     ResultPending = 255,
 };
 
+// The command that ended a failed download, and how it ended: for the words under the
+// failure message.
+struct CommandFailure {
+    bool sent = false;  // false: the download failed before any command (no drive, bad data)
+    uint8_t opcode = 0;
+    TransportResult result;
+    uint8_t sense[kSenseLength] = {};
+};
+
 // The drive is the one the target search found (SelectDrive with its DriveInfo): the object
 // opens exactly that drive, without an enumeration of its own, and before the download writes
 // anything it asks the drive again who it is. A drive that does not answer, or answers with
-// another vendor or product, is not written (result 11, the error text says why).
+// another vendor or product, is not written (result 11, the error text says why). A command
+// that the system refuses for lack of privilege, or that finds the drive gone, ends the
+// download at once: nothing more goes to that drive.
 class CUpdateExecuter {
 public:
     CUpdateExecuter();
@@ -44,6 +55,8 @@ public:
     void SetResult(uint8_t result) { m_byResult.store(result, std::memory_order_release); }
     // Read only after GetResult() returned a final value.
     const std::string& GetErrorText() const { return m_strError; }
+    // The command that ended the last failed download (read like the error text).
+    const CommandFailure& GetFailure() const { return m_failure; }
 
     // Progress: bytes of the body sent so far and the body length (readable from any thread).
     uint32_t GetBytesSent() const { return m_nBytesSent.load(std::memory_order_relaxed); }
@@ -60,16 +73,22 @@ public:
     void SetSleep(std::function<void(unsigned ms)> sleep) { m_sleep = std::move(sleep); }
 
 private:
-    void PrepareSpecialModel();
+    // False when the download must end at once (the error text is composed).
+    bool PrepareSpecialModel();
     CommandStatus Finish();
     void RestoreSpecialModel();
-    void ComposeErrorText();
+    // The error text from the last command's answer; opcode: that command.
+    void ComposeErrorText(uint8_t opcode);
+    void RecordFailure(uint8_t opcode);
+    // The last command was refused by the system or found the drive gone.
+    bool MustStop() const;
     bool CheckDriveIdentity();
     std::string CheckImageWalk() const;
     CommandStatus ReadSettingBlock(uint8_t* block);
     CommandStatus WriteSettingBlock(uint8_t* block);
 
     std::string m_strError;
+    CommandFailure m_failure;
     std::atomic<uint8_t> m_byResult{ResultPending};
     CDriveControl m_drive;
     std::string m_strModel;

@@ -77,10 +77,11 @@ TransportResult ScsiResult(uint8_t scsiStatus, uint8_t* sense, size_t senseValid
     return r;
 }
 
-TransportResult TransportFailed(uint32_t osError) {
+TransportResult TransportFailed(uint32_t osError, TransportFault fault) {
     TransportResult r;
     r.category = CommandCategory::TransportFailure;
     r.osError = osError;
+    r.fault = fault;
     return r;
 }
 
@@ -135,8 +136,26 @@ std::string ScsiStatusName(uint8_t status) {
 std::string AddressText(const DriveAddress& address) {
     if (address.letter != '-')
         return std::string(1, address.letter) + ":";
+    if (!address.name.empty())
+        return address.name + (address.fullAddress.empty() ? "" : " [" + address.fullAddress + "]");
     return "[" + std::to_string(address.hostAdapter) + "." + std::to_string(address.target) + "." +
            std::to_string(address.lun) + "]";
+}
+
+bool NamesDevice(const std::string& text, const DriveAddress& address) {
+    if (address.name.empty())
+        return false;
+    auto lower = [](std::string s) {
+        for (char& c : s) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        return s;
+    };
+    std::string given = lower(text);
+    if (given.rfind("/dev/", 0) == 0)
+        given.erase(0, 5);
+    return given == lower(address.name);
 }
 
 void SetTransportFactory(TransportFactory factory) {
@@ -388,4 +407,12 @@ int CDriveControl::GetDeniedDevices() const {
 
 std::string CDriveControl::GetTransportProblem() const {
     return m_pTransport ? m_pTransport->Problem() : std::string();
+}
+
+std::string CDriveControl::GetTransportName() const {
+    return m_pTransport && m_transport != TransportNone ? m_pTransport->Name() : "none";
+}
+
+bool CDriveControl::NeedsPrivilege() const {
+    return m_pTransport && m_pTransport->NeedsPrivilege();
 }

@@ -38,12 +38,21 @@ enum class CommandCategory : uint8_t {
     TransportFailure,  // the request did not reach the drive or got no answer in time
 };
 
+// Why a request did not reach the drive, as far as the system tells.
+enum class TransportFault : uint8_t {
+    Unknown,       // no answer, a time-out, or a reason not told apart
+    NotPermitted,  // the system refused the command: the process lacks the privilege
+    DeviceGone,    // the device is no longer there (removed, detached)
+};
+
 struct TransportResult {
     CommandCategory category = CommandCategory::TransportFailure;
     uint8_t scsiStatus = 0;
     // The system's error code (errno on Linux, GetLastError on Windows) when the system
     // call failed; 0 otherwise.
     uint32_t osError = 0;
+    // Of a transport failure: the system's reason, sorted by the platform's transport.
+    TransportFault fault = TransportFault::Unknown;
 };
 
 // The rule of every transport for a command the drive answered: GOOD is good; CHECK
@@ -53,19 +62,24 @@ struct TransportResult {
 // sense holds at least kSenseLength bytes, senseValid of them from the drive (kSenseLength
 // when the transport cannot tell).
 TransportResult ScsiResult(uint8_t scsiStatus, uint8_t* sense, size_t senseValid);
-TransportResult TransportFailed(uint32_t osError);
+TransportResult TransportFailed(uint32_t osError, TransportFault fault = TransportFault::Unknown);
 
 // The numeric status of a result (see CommandStatus); sense as the transport left it.
 CommandStatus StatusOf(const TransportResult& result, const uint8_t* sense);
 
 // Where a drive is: an ASPI-style address (letter '-') or a drive letter
-// (address 0.0.0). device is the platform's name for it ("/dev/sr0", ...).
+// (address 0.0.0). device is the platform's name for it ("/dev/sr0", ...). A drive that the
+// system names (Linux) also has its name ("sr0", what /dl= takes) and its full address as
+// the system numbers it ("2:0:1:0", host:channel:target:lun); hostAdapter, target and lun
+// then keep only its low 8 bits.
 struct DriveAddress {
     uint8_t hostAdapter = 0;
     uint8_t target = 0;
     uint8_t lun = 0;
     char letter = '-';
     std::string device;
+    std::string name;
+    std::string fullAddress;
 };
 
 // A listed drive as an enumeration saw it: where it is and what it said it is. Handed from
@@ -77,8 +91,11 @@ struct DriveInfo {
     bool customerKnown = false;
 };
 
-// "D:" for a lettered drive, "[h.t.l]" for an addressed one.
+// "D:" for a lettered drive, "sr1 [2:0:1:0]" for a named one, "[h.t.l]" for an addressed one.
 std::string AddressText(const DriveAddress& address);
+// Whether text names the drive at address: its device name, also with "/dev/" before it,
+// in any case ("sr1", "/DEV/SR1").
+bool NamesDevice(const std::string& text, const DriveAddress& address);
 
 // A fixed INQUIRY field up to its first NUL; trailing blanks stay.
 std::string InquiryField(const uint8_t* field, size_t width);
@@ -116,6 +133,12 @@ public:
     virtual int DeniedDevices() const { return 0; }
     // Why this transport cannot reach any drive (e.g. a broken simulator file); empty when fine.
     virtual std::string Problem() const { return {}; }
+    // How the system's drives are reached, for people and scripts ("aspi", "pass-through",
+    // "sg_io").
+    virtual std::string Name() const { return Kind() == TransportAspi ? "aspi" : "pass-through"; }
+    // The system lets only a privileged process send every command through this transport
+    // (Linux SG_IO: WRITE BUFFER and SEND DIAGNOSTIC need CAP_SYS_RAWIO).
+    virtual bool NeedsPrivilege() const { return false; }
     // A second, independent way to the same drives, for another thread (several drives are
     // probed at once); null when the transport has none.
     virtual std::unique_ptr<IScsiTransport> NewChannel() const { return nullptr; }
@@ -182,6 +205,10 @@ public:
     int GetDeniedDevices() const;
     // The transport's own explanation when it cannot work at all; empty otherwise.
     std::string GetTransportProblem() const;
+    // "aspi", "pass-through", "sg_io"; "none" without a transport.
+    std::string GetTransportName() const;
+    // Firmware commands need a privilege of the process (see IScsiTransport).
+    bool NeedsPrivilege() const;
 
 private:
     void AddDrive(const uint8_t* inquiry, const DriveAddress& address);

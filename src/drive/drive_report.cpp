@@ -29,20 +29,10 @@ std::string JsonString(const std::string& s) {
     return out + "\"";
 }
 
-const char* TransportName(DriveTransport t) {
-    switch (t) {
-        case TransportAspi:
-            return "aspi";
-        case TransportPassThrough:
-            return "pass-through";
-        default:
-            return "none";
-    }
-}
-
 struct DriveLine {
     std::string label, vendor, product, revision, minor;
     std::string address;  // "h.t.l"
+    std::string device, fullAddress;
     char letter = '-';
     bool inquiryOk = false;
     uint8_t customer = 0;
@@ -51,16 +41,8 @@ struct DriveLine {
 }  // namespace
 
 std::string DriveLabel(const CDriveControl& drive, unsigned index) {
-    char prefix[32];
-    const char letter = drive.GetDriveLetter(index);
-    if (letter == '-') {
-        std::snprintf(prefix, sizeof prefix, "[%d.%d.%d] ", drive.GetHostAdapter(index),
-                      drive.GetTarget(index), drive.GetLun(index));
-    } else {
-        std::snprintf(prefix, sizeof prefix, "%c: ", letter);
-    }
-    return prefix + drive.GetVendor(index) + " " + drive.GetProduct(index) + " " +
-           drive.GetRevision(index);
+    return AddressText(drive.GetDriveInfo(index).address) + " " + drive.GetVendor(index) + " " +
+           drive.GetProduct(index) + " " + drive.GetRevision(index);
 }
 
 std::string DescribeDrives(bool json) {
@@ -80,6 +62,9 @@ std::string DescribeDrives(CDriveControl& drive, bool json) {
         l.letter = drive.GetDriveLetter(i);
         l.address = std::to_string(drive.GetHostAdapter(i)) + "." +
                     std::to_string(drive.GetTarget(i)) + "." + std::to_string(drive.GetLun(i));
+        const DriveAddress where = drive.GetDriveInfo(i).address;
+        l.device = where.name;
+        l.fullAddress = where.fullAddress;
         drive.SelectDrive(i);
         uint8_t inquiry[kLongInquiryLength] = {};
         l.inquiryOk = drive.SendCommand6(0x12, 0, 0, 0, kLongInquiryLength, 0, inquiry,
@@ -98,8 +83,7 @@ std::string DescribeDrives(CDriveControl& drive, bool json) {
 
     std::string out;
     if (json) {
-        out = "{\"transport\": \"" + std::string(TransportName(drive.GetTransport())) +
-              "\", \"drives\": [";
+        out = "{\"transport\": " + JsonString(drive.GetTransportName()) + ", \"drives\": [";
         for (size_t i = 0; i < lines.size(); ++i) {
             const DriveLine& l = lines[i];
             out += i ? ", {" : "{";
@@ -107,6 +91,9 @@ std::string DescribeDrives(CDriveControl& drive, bool json) {
             out += ", \"letter\": " +
                    (l.letter == '-' ? std::string("null") : JsonString(std::string(1, l.letter)));
             out += ", \"address\": " + JsonString(l.address);
+            out += ", \"device\": " + (l.device.empty() ? "null" : JsonString(l.device));
+            out += ", \"scsi_address\": " +
+                   (l.fullAddress.empty() ? "null" : JsonString(l.fullAddress));
             out += ", \"vendor\": " + JsonString(l.vendor);
             out += ", \"product\": " + JsonString(l.product);
             out += ", \"revision\": " + JsonString(l.revision);
@@ -119,7 +106,7 @@ std::string DescribeDrives(CDriveControl& drive, bool json) {
         return out;
     }
 
-    out = "Transport: " + std::string(TransportName(drive.GetTransport())) + "\n";
+    out = "Transport: " + drive.GetTransportName() + "\n";
     if (!problem.empty())
         out += problem + "\n";
     if (lines.empty())
@@ -136,9 +123,14 @@ std::string DescribeDrives(CDriveControl& drive, bool json) {
     }
     if (denied > 0) {
         out += std::to_string(denied) +
-               " drive(s) could not be opened: permission denied. Running as a user with "
-               "read and write access to the drive devices (on Linux usually the group of "
-               "/dev/sr*, e.g. 'cdrom') lets the program see them.\n";
+               " drive(s) could not be opened: permission denied. Read and write access to the "
+               "drive devices (on Linux the group that owns /dev/sr*, e.g. 'cdrom') lets a user "
+               "list them; updating them also needs root (on Linux: or the capability "
+               "CAP_SYS_RAWIO).\n";
     }
+    if (drive.NeedsPrivilege() && !lines.empty())
+        out +=
+            "Updating these drives needs root or the capability CAP_SYS_RAWIO; listing them "
+            "does not.\n";
     return out;
 }

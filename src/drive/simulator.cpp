@@ -33,11 +33,14 @@ constexpr int kAnyOpcode = -1;
 enum class DriveType { Cdrom, Removable, Fixed, Other };
 enum class OpenMode { Ok, Fail, Denied };
 
+// How a faulted command ends when the drive does not answer it.
+enum class Refusal { None, Transport, Denied, Gone };
+
 struct Fault {
     int opcode = kAnyOpcode;
     uint32_t nth = 1;
     bool andLater = false;
-    bool transport = false;
+    Refusal refusal = Refusal::None;
     uint8_t status = 0;  // a non-good status without sense data; 0: CHECK CONDITION with sense
     uint8_t key = 0, asc = 0, ascq = 0;
 };
@@ -87,6 +90,8 @@ struct SimDrive {
     std::string id;
     char letter = 0;  // 0 for an ASPI-style drive
     uint8_t host = 0, target = 0, lun = 0;
+    std::string device;       // device name of a drive reached like a Linux drive ("sr1")
+    std::string fullAddress;  // its host:channel:target:lun
     DriveType type = DriveType::Cdrom;
     OpenMode open = OpenMode::Ok;
     uint8_t vendor[8], product[16], revision[4];
@@ -115,6 +120,7 @@ struct SimDrive {
     std::vector<Image> complete;
     uint64_t lastInstallHash = 0;
     bool unitAttention = false;  // 3F/16 due for the next command other than INQUIRY
+    bool gone = false;           // removed: no command reaches it, it cannot be opened
 
     SimDrive() {
         std::memset(vendor, ' ', sizeof vendor);
@@ -127,6 +133,7 @@ struct SimDrive {
 
 struct Outcome {
     bool delivered = true;
+    Refusal refusal = Refusal::None;  // why a command was not delivered
     bool good = true;
     uint8_t status = 0;  // not good: this status without sense data; 0: CHECK CONDITION
     uint8_t key = 0, asc = 0, ascq = 0;
@@ -321,12 +328,18 @@ bool ParseBytes(const std::vector<Token>& tokens, uint8_t* out, size_t count, st
 }
 
 bool ParseFault(const std::vector<Token>& t, Fault* f, std::string* why) {
-    // fault = KIND N[+] check KEY ASC ASCQ | KIND N[+] status XX | KIND N[+] transport
+    // fault = KIND N[+] check KEY ASC ASCQ | KIND N[+] status XX
+    //       | KIND N[+] transport | KIND N[+] denied | KIND N[+] gone
+    static const std::map<std::string, Refusal> refusals = {
+        {"transport", Refusal::Transport}, {"denied", Refusal::Denied}, {"gone", Refusal::Gone}};
     const bool checkForm = t.size() == 6 && t[2].text == "check";
     const bool statusForm = t.size() == 4 && t[2].text == "status";
-    const bool transportForm = t.size() == 3 && t[2].text == "transport";
-    if (!checkForm && !statusForm && !transportForm) {
-        *why = "expected 'KIND N check KEY ASC ASCQ', 'KIND N status XX' or 'KIND N transport'";
+    const auto refusal = t.size() == 3 ? refusals.find(t[2].text) : refusals.end();
+    const bool refusalForm = refusal != refusals.end();
+    if (!checkForm && !statusForm && !refusalForm) {
+        *why =
+            "expected 'KIND N check KEY ASC ASCQ', 'KIND N status XX' or 'KIND N "
+            "transport|denied|gone'";
         return false;
     }
     if (!ParseOpcode(t[0].text, &f->opcode)) {
@@ -342,7 +355,7 @@ bool ParseFault(const std::vector<Token>& t, Fault* f, std::string* why) {
         *why = "count '" + t[1].text + "' must be a number from 1";
         return false;
     }
-    f->transport = transportForm;
+    f->refusal = refusalForm ? refusal->second : Refusal::None;
     if (statusForm) {
         if (t[3].quoted || !ParseHexByte(t[3].text, &f->status) || f->status == 0) {
             *why = "status must be a non-zero hexadecimal byte";
@@ -442,10 +455,14 @@ public:
 
     bool Load(const std::string& path, std::string* error);
 
-    DriveTransport Kind() const { return m_aspi ? TransportAspi : TransportPassThrough; }
+    DriveTransport Kind() const { return m_aspi || m_named ? TransportAspi : TransportPassThrough; }
+    // The transport the drives are reached like.
+    std::string Name() const { return m_named ? "sg_io" : m_aspi ? "aspi" : "pass-through"; }
+    bool NeedsPrivilege() const { return m_needsPrivilege; }
     std::vector<DriveAddress> Candidates(bool cdromOnly, int* denied) const;
-    // Index of the drive at addr, -1 when none; false when the device cannot be opened.
-    bool Open(const DriveAddress& addr, int* drive) const;
+    // Index of the drive at addr, -1 when none; false when the device cannot be opened
+    // (*gone: because the drive was removed).
+    bool Open(const DriveAddress& addr, int* drive, bool* gone) const;
     TransportResult Execute(int drive, const ScsiCommand& cmd, uint8_t* sense);
     std::vector<SimulatedDriveState> Snapshot() const;
 
@@ -464,6 +481,8 @@ private:
     std::string m_journalPath;
     std::string m_statePath;
     bool m_aspi = false;
+    bool m_named = false;  // drives are known by device names, like on Linux
+    bool m_needsPrivilege = false;
     uint32_t m_adapters = 0;
     std::vector<std::unique_ptr<SimDrive>> m_drives;
 
@@ -514,7 +533,7 @@ bool CDriveSimulator::ParseDriveFile(const std::string& fileText, std::string* e
     const std::string base = FolderOf(m_path);
     int number = 0;
     SimDrive* drive = nullptr;
-    bool anyLetter = false, anyAddress = false, adaptersGiven = false;
+    bool anyLetter = false, anyAddress = false, anyDevice = false, adaptersGiven = false;
     auto fail = [&](const std::string& why) {
         *error = m_path + ":" + std::to_string(number) + ": " + why;
         return false;
@@ -548,6 +567,9 @@ bool CDriveSimulator::ParseDriveFile(const std::string& fileText, std::string* e
                 if (tokens.size() != 1)
                     return fail("one path expected");
                 (key == "journal" ? m_journalPath : m_statePath) = Resolve(base, tokens[0].text);
+            } else if (key == "needs_privilege") {
+                if (tokens.size() != 1 || !ParseBool(tokens[0].text, &m_needsPrivilege))
+                    return fail("needs_privilege: yes or no expected");
             } else if (key == "adapters") {
                 if (tokens.size() != 1 || !ParseNumber(tokens[0].text, 255, &m_adapters, 10)) {
                     return fail("adapters must be 0 to 255");
@@ -564,11 +586,36 @@ bool CDriveSimulator::ParseDriveFile(const std::string& fileText, std::string* e
             anyLetter = true;
         if (key == "address")
             anyAddress = true;
+        if (key == "device")
+            anyDevice = true;
     }
     number = 0;
-    if (anyLetter && anyAddress)
+    if (anyDevice) {
+        for (size_t i = 0; i < m_drives.size(); ++i) {
+            SimDrive& d = *m_drives[i];
+            if (d.device.empty() || d.letter != 0)
+                return fail("drive " + std::to_string(i + 1) +
+                            ": with device names every drive has one, and no letter");
+            if (!d.id.empty())
+                return fail("drive " + std::to_string(i + 1) +
+                            ": the address of a named drive is host:channel:target:lun");
+            if (d.fullAddress.empty()) {
+                d.fullAddress = "0:0:" + std::to_string(i) + ":0";
+                d.target = static_cast<uint8_t>(i);
+            }
+            d.id = d.device;
+        }
+        m_named = true;
+    } else if (anyLetter && anyAddress) {
         return fail("drives use both letters and addresses");
-    m_aspi = anyAddress;
+    } else {
+        for (size_t i = 0; i < m_drives.size(); ++i) {
+            if (!m_drives[i]->fullAddress.empty())
+                return fail("drive " + std::to_string(i + 1) +
+                            ": a host:channel:target:lun address needs a device name");
+        }
+    }
+    m_aspi = anyAddress && !anyDevice;
     uint32_t highest = 0;
     for (size_t i = 0; i < m_drives.size(); ++i) {
         SimDrive& d = *m_drives[i];
@@ -598,6 +645,36 @@ bool CDriveSimulator::ApplyDriveKey(SimDrive& d, const std::string& key,
         }
         d.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
         d.id = std::string(1, d.letter);
+        return true;
+    }
+    if (key == "device") {
+        const bool named =
+            v.size() > 2 && v.size() <= 8 && v.compare(0, 2, "sr") == 0 &&
+            std::all_of(v.begin() + 2, v.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!single || !named || !d.device.empty()) {
+            *why = "one device name sr0, sr1, ... per drive";
+            return false;
+        }
+        d.device = v;
+        return true;
+    }
+    if (key == "address" && std::count(v.begin(), v.end(), ':') == 3) {
+        // host:channel:target:lun, numbered as the Linux kernel does
+        unsigned long long part[4] = {};
+        char extra = 0;
+        if (!single || !d.fullAddress.empty() ||
+            std::sscanf(v.c_str(), "%llu:%llu:%llu:%llu%c", &part[0], &part[1], &part[2], &part[3],
+                        &extra) != 4 ||
+            part[0] > 0xFFFFFFFFull || part[1] > 0xFFFFFFFFull || part[2] > 0xFFFFFFFFull ||
+            part[3] > 0xFFFFFFFFull) {
+            *why = "host:channel:target:lun expected, one per drive";
+            return false;
+        }
+        d.fullAddress = std::to_string(part[0]) + ":" + std::to_string(part[1]) + ":" +
+                        std::to_string(part[2]) + ":" + std::to_string(part[3]);
+        d.host = static_cast<uint8_t>(part[0]);
+        d.target = static_cast<uint8_t>(part[2]);
+        d.lun = static_cast<uint8_t>(part[3]);
         return true;
     }
     if (key == "address") {
@@ -784,6 +861,29 @@ void CDriveSimulator::Journal(const std::string& line) {
 std::vector<DriveAddress> CDriveSimulator::Candidates(bool cdromOnly, int* denied) const {
     std::vector<DriveAddress> out;
     *denied = 0;
+    if (m_named) {
+        // Like the optical drive devices of a Linux system: sr0, sr1, ..., sr10 in number order.
+        std::vector<const SimDrive*> sorted;
+        for (const auto& p : m_drives)
+            sorted.push_back(p.get());
+        std::sort(sorted.begin(), sorted.end(), [](const SimDrive* a, const SimDrive* b) {
+            return a->device.size() != b->device.size() ? a->device.size() < b->device.size()
+                                                        : a->device < b->device;
+        });
+        for (const SimDrive* d : sorted) {
+            if (d->open == OpenMode::Denied)
+                ++*denied;
+            DriveAddress a;
+            a.hostAdapter = d->host;
+            a.target = d->target;
+            a.lun = d->lun;
+            a.device = d->device;
+            a.name = d->device;
+            a.fullAddress = d->fullAddress;
+            out.push_back(a);
+        }
+        return out;
+    }
     if (m_aspi) {
         for (uint32_t h = 0; h < m_adapters; ++h) {
             for (uint8_t t = 0; t < 8; ++t) {
@@ -821,16 +921,22 @@ std::vector<DriveAddress> CDriveSimulator::Candidates(bool cdromOnly, int* denie
     return out;
 }
 
-bool CDriveSimulator::Open(const DriveAddress& addr, int* drive) const {
+bool CDriveSimulator::Open(const DriveAddress& addr, int* drive, bool* gone) const {
     *drive = -1;
+    *gone = false;
     for (size_t i = 0; i < m_drives.size(); ++i) {
-        const SimDrive& d = *m_drives[i];
+        SimDrive& d = *m_drives[i];
         const bool match =
-            m_aspi ? (d.host == addr.hostAdapter && d.target == addr.target && d.lun == addr.lun)
-                   : d.letter == addr.letter;
+            m_named  ? d.device == addr.device
+            : m_aspi ? (d.host == addr.hostAdapter && d.target == addr.target && d.lun == addr.lun)
+                     : d.letter == addr.letter;
         if (!match)
             continue;
-        if (d.open != OpenMode::Ok)
+        {
+            std::lock_guard<std::mutex> lock(d.mutex);
+            *gone = d.gone;
+        }
+        if (d.open != OpenMode::Ok || *gone)
             return false;
         *drive = static_cast<int>(i);
         return true;
@@ -861,10 +967,16 @@ TransportResult CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint
                 break;
             }
         }
-        if (d.stopAfter != 0 && count > d.stopAfter) {
+        if (fault != nullptr && fault->refusal == Refusal::Gone)
+            d.gone = true;
+        if (d.gone) {
             o.delivered = false;
-        } else if (fault != nullptr && fault->transport) {
+            o.refusal = Refusal::Gone;
+        } else if (d.stopAfter != 0 && count > d.stopAfter) {
             o.delivered = false;
+        } else if (fault != nullptr && fault->refusal != Refusal::None) {
+            o.delivered = false;
+            o.refusal = fault->refusal;
         } else if (fault != nullptr) {
             o = Check(fault->key, fault->asc, fault->ascq);
             o.status = fault->status;
@@ -883,7 +995,11 @@ TransportResult CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint
                 : cmd.direction == DirectionOut ? " | out "
                                                 : " | none ";
         line += std::to_string(cmd.length) + " | ";
-        if (!o.delivered) {
+        if (o.refusal == Refusal::Denied) {
+            line += "denied";
+        } else if (o.refusal == Refusal::Gone) {
+            line += "gone";
+        } else if (!o.delivered) {
             line += "transport";
         } else if (o.good) {
             line += "good";
@@ -900,6 +1016,10 @@ TransportResult CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint
     }
     if (o.stateChanged)
         SaveState();
+    if (o.refusal == Refusal::Denied)
+        return TransportFailed(0, TransportFault::NotPermitted);
+    if (o.refusal == Refusal::Gone)
+        return TransportFailed(0, TransportFault::DeviceGone);
     if (!o.delivered)
         return TransportFailed(0);
     if (o.good)
@@ -1094,6 +1214,8 @@ public:
         : m_sim(std::move(sim)), m_problem(std::move(problem)) {}
 
     DriveTransport Kind() const override { return m_sim ? m_sim->Kind() : TransportPassThrough; }
+    std::string Name() const override { return m_sim ? m_sim->Name() : IScsiTransport::Name(); }
+    bool NeedsPrivilege() const override { return m_sim && m_sim->NeedsPrivilege(); }
     std::vector<DriveAddress> Candidates(bool cdromOnly) override {
         if (!m_sim)
             return {};
@@ -1101,13 +1223,18 @@ public:
     }
     bool Open(const DriveAddress& addr) override {
         m_drive = -1;
-        return m_sim && m_sim->Open(addr, &m_drive);
+        m_gone = false;
+        return m_sim && m_sim->Open(addr, &m_drive, &m_gone);
     }
-    void Close() override { m_drive = -1; }
+    void Close() override {
+        m_drive = -1;
+        m_gone = false;
+    }
     TransportResult Execute(const ScsiCommand& cmd) override {
-        if (!m_sim) {
+        if (!m_sim || m_gone) {
             std::memset(m_sense, 0, sizeof m_sense);
-            return TransportFailed(0);
+            return TransportFailed(0,
+                                   m_gone ? TransportFault::DeviceGone : TransportFault::Unknown);
         }
         return m_sim->Execute(m_drive, cmd, m_sense);
     }
@@ -1122,6 +1249,7 @@ private:
     std::shared_ptr<CDriveSimulator> m_sim;
     std::string m_problem;
     int m_drive = -1;
+    bool m_gone = false;  // the open drive was removed
     int m_denied = 0;
     uint8_t m_sense[32] = {};
 };

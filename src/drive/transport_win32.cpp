@@ -34,6 +34,26 @@ Fn Resolve(HMODULE module, const char* name) {
     return proc ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc)) : nullptr;
 }
 
+// The system's reason for a failed device call.
+TransportFault FaultOf(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_PRIVILEGE_NOT_HELD:
+            return TransportFault::NotPermitted;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return TransportFault::DeviceGone;
+        default:
+            return TransportFault::Unknown;
+    }
+}
+
+TransportResult Failed(DWORD error) {
+    return TransportFailed(error, FaultOf(error));
+}
+
 constexpr BYTE SC_ABORT_SRB = 0x03;
 // How long an aborted request may take to come back before its request block is given up.
 constexpr DWORD kAbortWaitMs = 10000;
@@ -245,11 +265,11 @@ public:
         std::memcpy(s.Cdb, cmd.cdb, sizeof cmd.cdb);
 
         if (m_handle == INVALID_HANDLE_VALUE)
-            return TransportFailed(m_openError);
+            return Failed(m_openError);
         DWORD returned = 0;
         if (!DeviceIoControl(m_handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &m_request, sizeof m_request,
                              &m_request, sizeof m_request, &returned, nullptr)) {
-            return TransportFailed(GetLastError());
+            return Failed(GetLastError());
         }
         // SenseInfoLength comes back as the number of sense bytes the drive returned.
         return ScsiResult(s.ScsiStatus, m_request.sense,

@@ -239,6 +239,11 @@ std::string CUpdateData::GetTargetLabel(uint8_t n) {
 int CUpdateData::FindTargetByLetter(const std::string& letter) {
     if (letter.empty())
         return 0;
+    // A drive that the system names (Linux: sr1, /dev/sr1) is found by its name.
+    for (int n = 0; n < m_nTargetCount; ++n) {
+        if (NamesDevice(letter, m_drive.GetDriveInfo(m_byTargets[n]).address))
+            return n;
+    }
     for (int n = 0; n < m_nTargetCount; ++n) {
         if (m_drive.GetDriveLetter(m_byTargets[n]) == letter[0])
             return n;

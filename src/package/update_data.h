@@ -138,6 +138,8 @@ public:
     // Target n's drive as the search saw it (address and identity), for its download.
     DriveInfo GetTargetDriveInfo(uint8_t n) const;
     std::string GetTargetLabel(uint8_t n);
+    // The target whose drive letter is the first character of letter, or whose device name
+    // letter is (sr1, /dev/sr1); 0 for an empty letter, -1 when none.
     int FindTargetByLetter(const std::string& letter);
     uint8_t GetDriveCustomerCode(uint8_t drive);
     void ReadDriveRevision(uint8_t n);

@@ -7,6 +7,7 @@
 #include "package/load_messages.h"
 #include "package/path_rules.h"
 #include "package/update_data.h"
+#include "package/updater_name.h"
 
 namespace {
 
@@ -30,12 +31,6 @@ std::string AbsolutePath(const std::string& path) {
     if (path.empty())
         return path;
     return MakeAbsolutePath(path);
-}
-
-// Customers whose updater names carry only the first four revision characters.
-bool CutsRevisionInName(const std::string& customer) {
-    return customer == "HPBPC" || customer == "HPCPC" || customer == "HPDTOCPE" ||
-           customer == "LENOVO";
 }
 
 }  // namespace
@@ -273,18 +268,8 @@ void CMainteDlg::SelectProduct(int index) {
                 m_strNameBase += c;
         }
     } else {
-        if (index == 0)
-            text = m_pUpdateData->m_strImageModel;
-        const size_t dash = text.find('-');
-        if (index > 0 && dash != std::string::npos)
-            m_strNameBase += text.substr(0, dash);
-        if (dash != std::string::npos) {
-            m_strNameBase += text.substr(dash + 1);
-        } else {
-            const size_t blank = text.find(' ');
-            if (blank != std::string::npos)
-                m_strNameBase += text.substr(0, blank);
-        }
+        m_strNameBase =
+            ModelNameBase(index == 0 ? m_pUpdateData->m_strImageModel : text, index > 0);
     }
     if (!typed)
         m_strNameBase = FileNameSafe(m_strNameBase);

@@ -6,6 +6,7 @@
 #include "base/system_services.h"
 #include "download/update_executer.h"
 #include "drive/concurrent.h"
+#include "drive/sense_text.h"
 #include "package/path_rules.h"
 #include "package/update_data.h"
 #include "ui/about_dlg.h"
@@ -20,6 +21,12 @@ constexpr unsigned kWaitSliceMs = 100;
 constexpr int kCatchUpPolls = 1000;
 constexpr unsigned kEjectWaitMs = 7000;
 constexpr unsigned kAutoExitWaitMs = 10000;
+
+// Words shown under the texts of the string table.
+constexpr char kNoPrivilegeText[] =
+    "This process lacks the privilege that the system asks of a program that writes firmware "
+    "into drives.";
+constexpr char kNothingSentText[] = "No firmware was sent to the drives.";
 
 // The texts loaded at initialisation, in loading order.
 constexpr unsigned kLoadedTexts[] = {
@@ -157,6 +164,9 @@ bool CVarnelDlg::OnInitDialog() {
     } else {
         m_strInstruction = Text(IDS_FOLLOWING_DRIVE);
     }
+    // Said before any run: the system would refuse the firmware commands.
+    if (count > 0 && !m_bFileBroken && LacksDrivePrivilege())
+        m_strMessage = Text(IDS_CLOSE_APPS) + "\n" + PrivilegeWords(false);
 
     const int found = data.FindTargetByLetter(m_strDriveLetter);
     if (found >= 0) {
@@ -348,8 +358,14 @@ void CVarnelDlg::OnUpdateButton() {
         return;
     }
 
-    uint8_t result = StartUpdate();
+    uint8_t result = ResultFailed;
     std::string errorText;
+    if (LacksDrivePrivilege()) {
+        // Refused before any command goes to any drive.
+        errorText = "\n" + PrivilegeWords(true);
+    } else {
+        result = StartUpdate();
+    }
     if (result == 0) {
         while (!AllWorkersDone()) {
             ShowRunProgress();
@@ -562,12 +578,56 @@ uint8_t CVarnelDlg::CollectResults(std::string* errorText) {
             RefreshDriveEntry(j);
         } else if (r != ResultSkipped && result == ResultSucceeded) {
             result = r;
-            *errorText = e.GetErrorText();
+            const std::string words = FailureWords(j);
+            *errorText = e.GetErrorText() + (words.empty() ? "" : "\n" + words);
         }
     }
     if (result == ResultSucceeded && !updated)
         return ResultSkipped;
     return result;
+}
+
+bool CVarnelDlg::LacksDrivePrivilege() const {
+    return m_pUpdateData->m_drive.NeedsPrivilege() && !m_services.HasDrivePrivilege();
+}
+
+std::string CVarnelDlg::PrivilegeWords(bool afterRun) const {
+    std::string words = kNoPrivilegeText;
+    if (afterRun)
+        words += std::string(" ") + kNothingSentText;
+    const std::string advice = m_services.DrivePrivilegeAdvice();
+    return advice.empty() ? words : words + " " + advice;
+}
+
+std::string CVarnelDlg::FailureWords(int j) const {
+    const CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+    const CommandFailure& failure = e.GetFailure();
+    if (!failure.sent)
+        return std::string();
+    if (failure.result.category == CommandCategory::CheckCondition)
+        return SenseWords(failure.sense);
+    if (failure.result.category != CommandCategory::TransportFailure)
+        return std::string();  // the error text names the drive's status
+    const std::string drive = AddressText(e.GetDrive().address);
+    const std::string command = CommandName(failure.opcode);
+    switch (failure.result.fault) {
+        case TransportFault::NotPermitted: {
+            const std::string advice = m_services.DrivePrivilegeAdvice();
+            return "The system refused to send " + command + " to the drive " + drive +
+                   " for lack of privilege; nothing more was sent to that drive." +
+                   (advice.empty() ? "" : " " + advice);
+        }
+        case TransportFault::DeviceGone:
+            return "The drive " + drive + " is gone (removed or disconnected); " + command +
+                   " did not reach it, and nothing more was sent to it.";
+        case TransportFault::Unknown:
+            break;
+    }
+    std::string words = command + " got no answer from the drive " + drive +
+                        " (the request did not reach it, or it timed out";
+    if (failure.result.osError != 0)
+        words += "; system error " + std::to_string(failure.result.osError);
+    return words + ").";
 }
 
 void CVarnelDlg::RefreshDriveEntry(int j) {
@@ -627,14 +687,16 @@ bool CVarnelDlg::RunUnattended() {
         int reported = -1;
         std::string reportedRevision;
         ok = true;
+        const bool refused = LacksDrivePrivilege();
         const CRunProtection protection(m_services, Text(IDS_UPDATING));
         for (int j = first; j <= last; ++j) {
             CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
             data.ReadDriveRevision(static_cast<uint8_t>(j));
             const std::string revision = VersionText(data.m_strCurRevision, data.m_strCurMinorRev);
             bool updated = false;
-            if (m_bFileBroken) {
-                // A broken package is never written into a drive.
+            if (m_bFileBroken || refused) {
+                // A broken package is never written into a drive, and a download that the
+                // system would refuse is not started.
             } else if (data.m_bOnlyNewer && !IsNewerFirmware()) {
                 e.SetResult(ResultSkipped);
             } else {

@@ -135,6 +135,13 @@ private:
     const std::string& Text(unsigned id) const;
     std::string VersionText(const std::string& revision, const std::string& minor) const;
     bool IsRunnableSelection() const;
+    // The drives need a privilege for the firmware commands that the process lacks: the
+    // system would refuse them, so no run starts.
+    bool LacksDrivePrivilege() const;
+    // What the privilege means and how to get it; afterRun: the run was refused.
+    std::string PrivilegeWords(bool afterRun) const;
+    // Words under the failure text for target j's failed download; empty when there are none.
+    std::string FailureWords(int j) const;
     void StartWorker(int j);
     void JoinWorkers();
     std::string ResultLogPath();

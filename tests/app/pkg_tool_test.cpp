@@ -118,6 +118,51 @@ TEST(PkgTool, SignedUpdaters) {
     EXPECT_NE(none.err.find("it is signed"), std::string::npos) << none.err;
 }
 
+// build without --out names the updater as maintenance mode does, in the parameter file's
+// folder; the name ends in .exe only when the engine is a Windows program.
+TEST(PkgTool, BuildNamesFollowTheEngine) {
+    TempDir dir;
+    std::vector<uint8_t> elf = ReadAll(DataPath("engine.bin"));
+    elf[0] = 0x7F, elf[1] = 'E', elf[2] = 'L', elf[3] = 'F';
+    testsupport::WriteAll(dir.File("linux-engine"), elf);
+    testsupport::WriteAll(dir.File("windows-engine"), testsupport::PeEngine(4093));
+    std::vector<uint8_t> mz = testsupport::PeEngine(4093);
+    mz[0x40] = 'N';  // "MZ" without the PE signature where it points
+    testsupport::WriteAll(dir.File("mz-engine"), mz);
+    const struct {
+        const char* engine;
+        std::vector<std::string> options;
+        const char* name;
+    } cases[] = {
+        {"windows-engine", {}, "Q42R1.10-C2.exe"},
+        {"linux-engine", {}, "Q42R1.10-C2"},
+        {"mz-engine", {}, "Q42R1.10-C2"},
+        {"engine.bin", {}, "Q42R1.10-C2"},  // neither
+        {"linux-engine", {"--customer", "LENOVO"}, "Q42R1.10"},
+        {"windows-engine", {"--revision", "2.0/"}, "Q42R2.0_-C2.exe"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string fw = dir.File("fw" + std::to_string(n++));
+        ASSERT_EQ(0,
+                  Tool({"sample", fw, "--model", "KVS-Q42R", "--revision", "1.10", "--minor", "C2"})
+                      .code);
+        const std::string engine =
+            c.engine == std::string("engine.bin") ? DataPath("engine.bin") : dir.File(c.engine);
+        std::vector<std::string> args = {"build", "--engine", engine, "--prm",
+                                         fw + kPathSeparator + "sample.prm"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const ToolRun r = Tool(args);
+        ASSERT_EQ(0, r.code) << r.err;
+        const std::string out = fw + kPathSeparator + c.name;
+        EXPECT_EQ(0u, r.out.rfind("wrote " + out + ": ", 0)) << r.out;
+        CUpdateData written;
+        written.ReadPackage(out);
+        EXPECT_FALSE(written.IsPackageEmpty()) << out;
+    }
+}
+
 TEST(PkgTool, SampleBuildExtractRoundTrip) {
     TempDir dir;
     const std::string fw = dir.File("new");  // made by the sample command
@@ -184,9 +229,7 @@ TEST(PkgTool, ClearErrors) {
     } cases[] = {
         {{}, 2, "usage"},
         {{"inspect", engine}, 3, engine + " carries no update package"},
-        {{"inspect", dir.File("empty.exe")},
-         3,
-         "empty.exe carries no update package (empty file)"},
+        {{"inspect", dir.File("empty.exe")}, 3, "empty.exe carries no update package (empty file)"},
         {{"inspect", dir.File("absent.exe")}, 5, "cannot read " + dir.File("absent.exe") + ": "},
         {{"extract", dir.File("folder"), dir.path()},
          5,

@@ -113,7 +113,8 @@ TEST_F(Startup, MaintenanceOptionsGenerateAtOnce) {
     std::string error;
     ASSERT_TRUE(WriteSampleSet(dir.path(), mainSpec, coreSpec, &error)) << error;
     EXPECT_EQ(0, Run(exe, {dir.File("sample.prm"), "/a", "/cn=lenovo", "/ff", "/tp=KVS-Q42R"}));
-    const std::string out = dir.File("12345A105.exe");  // LENOVO cuts the revision to four
+    const std::string out =
+        dir.File(std::string("12345A105") + kUpdaterSuffix);  // LENOVO cuts the revision to four
     auto written = std::make_unique<CUpdateData>();
     written->ReadPackage(out);
     ASSERT_FALSE(written->IsPackageEmpty()) << out;
@@ -156,7 +157,7 @@ TEST_F(Startup, AutomaticGenerationEndsWithItsResultCode) {
         std::filesystem::create_directory(folder);
         const std::string prm =
             testsupport::WriteImageSet(folder, c.mainCode, c.coreCode, c.coreFirstByte);
-        const std::string out = folder + kPathSeparator + "123451.05.exe";
+        const std::string out = folder + kPathSeparator + "123451.05" + kUpdaterSuffix;
         const std::vector<uint8_t> old = {'o', 'l', 'd'};
         if (c.readOnlyOutput) {
             testsupport::WriteAll(out, old);
@@ -213,7 +214,8 @@ TEST_F(Startup, OutputNamesFromImageBytesStayInTheParameterFolder) {
     std::string error;
     ASSERT_TRUE(WriteSampleSet(folder, mainSpec, coreSpec, &error)) << error;
     EXPECT_EQ(0, Run(exe, {folder + kPathSeparator + "sample.prm", "/a"}));
-    EXPECT_TRUE(std::filesystem::exists(folder + kPathSeparator + ".._.._1.05-__.exe"));
+    EXPECT_TRUE(
+        std::filesystem::exists(folder + kPathSeparator + ".._.._1.05-__" + kUpdaterSuffix));
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
         if (entry.path() == exe)
             continue;
@@ -225,7 +227,7 @@ TEST_F(Startup, OutputNamesFromImageBytesStayInTheParameterFolder) {
     }
     // The package keeps the bytes as they are.
     auto written = std::make_unique<CUpdateData>();
-    written->ReadPackage(folder + kPathSeparator + ".._.._1.05-__.exe");
+    written->ReadPackage(folder + kPathSeparator + ".._.._1.05-__" + kUpdaterSuffix);
     EXPECT_EQ("Q-../../", written->m_strTargetProduct);
     EXPECT_EQ("\x01*", written->m_strNewMinorRev);
 }
@@ -437,7 +439,7 @@ TEST_F(Startup, FirmwareOnlyIntoTheDriveTheSearchFound) {
         std::string drives;
         std::string untouched;  // drives that must get no WRITE BUFFER or SEND DIAGNOSTIC
         std::string updated;    // the drive that gets the firmware, if any
-        std::string error;      // the failing drive's error text
+        std::string error;      // the failing drive's error text and the words under it
     } scenes[] = {
         // D answers only after the search gave up on it: E is the one target.
         {"late answer",
@@ -449,12 +451,17 @@ TEST_F(Startup, FirmwareOnlyIntoTheDriveTheSearchFound) {
          Drive('D', "1.00") + "fault = INQUIRY 2+ check 2 04 01\n[drive]\nletter = E\n" + other,
          "DE", "",
          " (Drive D: does not answer; nothing was written) (Error data = 70 00 02 00 00 00 00 0A "
-         "00 00 00 00 04 01 00 00 00 00 00 00 00 00 00 00 )"},
+         "00 00 00 00 04 01 00 00 00 00 00 00 00 00 00 00 )\nNOT READY: logical unit is in "
+         "process of becoming ready"},
         {"replaced", Drive('D', "1.00") + "replaced = 1 \"OTHER\" \"DVDRAM KXS-7350P\"\n", "D", "",
          " (Drive D: is now OTHER DVDRAM KXS-7350P, not QZEN DVD-RAM KVS-Q42R; nothing was "
          "written)"},
         {"unreachable", Drive('D', "1.00") + "fault = INQUIRY 2+ transport\n", "D", "",
-         " (Drive D: cannot be reached; nothing was written)"},
+         " (Drive D: cannot be reached; nothing was written)\nINQUIRY got no answer from the "
+         "drive D: (the request did not reach it, or it timed out)."},
+        {"removed", Drive('D', "1.00") + "fault = INQUIRY 2 gone\n", "D", "",
+         " (Drive D: cannot be reached; nothing was written)\nThe drive D: is gone (removed or "
+         "disconnected); INQUIRY did not reach it, and nothing more was sent to it."},
     };
     struct Path {
         const char* name;
@@ -498,6 +505,108 @@ TEST_F(Startup, FirmwareOnlyIntoTheDriveTheSearchFound) {
                                       "NEW_REV=1.05\r\nSTATUS=") +
                               (ok ? "OK" : "NG") + "\r\n",
                           std::string(log.begin(), log.end()));
+            }
+        }
+    }
+}
+
+// Drives that the system names (Linux): /dl= takes the device name, with or without /dev/,
+// in any case; a letter takes the drive with that letter where drives have letters. Labels
+// carry the name and the whole host:channel:target:lun.
+TEST_F(Startup, DriveChosenByDeviceNameOrLetter) {
+    const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
+    auto named = [](const char* device, const char* address) {
+        return std::string("[drive]\ndevice = ") + device + "\naddress = " + address +
+               "\nvendor = \"QZEN\"\nproduct = \"DVD-RAM KVS-Q42R\"\nrevision = \"1.00\"\n";
+    };
+    // The same ASPI-style address (host cut to 8 bits): only the full address tells them apart.
+    const std::string namedDrives = named("sr1", "0:0:1:0") + named("sr10", "256:0:1:0");
+    const std::string lettered = Drive('D', "1.00") + Drive('E', "1.00");
+    const struct {
+        const char* dl;
+        std::string drives;
+        std::string updated;  // none: the value names no target, nothing is written
+    } cases[] = {
+        {"/dl=sr10", namedDrives, "sr10"}, {"/dl=/dev/sr1", namedDrives, "sr1"},
+        {"/dl=SR1", namedDrives, "sr1"},   {"/dl=sr2", namedDrives, ""},
+        {"/dl=/dev/", namedDrives, ""},    {"/dl=E", namedDrives, ""},
+        {"/dl=E", lettered, "E"},          {"/dl=sr1", lettered, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.dl) + (c.drives == lettered ? " (letters)" : " (names)"));
+        EXPECT_EQ(kExitUnattended, Run(exe, {"/lw", c.dl}, c.drives));
+        for (const auto& state : sim->State())
+            EXPECT_EQ(state.id == c.updated, state.revision == "1.05") << state.id;
+        EXPECT_EQ(c.updated.empty() ? 0 : 1, Downloads());
+        if (c.drives == namedDrives) {
+            const std::vector<std::string> entries =
+                windows.Find(IDD_VARNEL)->Entries(IDC_DRIVE_LIST);
+            ASSERT_LE(2u, entries.size());
+            EXPECT_EQ(0u, entries[0].rfind("sr1 [0:0:1:0] QZEN     DVD-RAM KVS-Q42R ", 0));
+            EXPECT_EQ(0u, entries[1].rfind("sr10 [256:0:1:0] QZEN     DVD-RAM KVS-Q42R ", 0));
+        }
+    }
+}
+
+// Drives whose firmware commands need a privilege (Linux: CAP_SYS_RAWIO), and a process
+// without it: the message area says so at once, and no way of starting a run sends a drive
+// anything beyond the search's INQUIRY. Drives without the need, or the privilege held, run.
+TEST_F(Startup, NoRunWithoutTheDrivePrivilege) {
+    const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
+    services.privilegeAdvice = "Run it as root.";
+    const std::string lacks =
+        "This process lacks the privilege that the system asks of a program that writes "
+        "firmware into drives.";
+    const std::string drives = Drive('D', "1.00") + Drive('E', "1.00");
+    struct Path {
+        const char* name;
+        std::vector<std::string> args;
+        bool clicks;
+        int refused, updated;  // exit codes
+    } paths[] = {
+        {"silent", {"/s", "/all"}, false, kExitPending, kExitSuccess},
+        {"interactive", {}, true, kExitPending, kExitSuccess},
+        {"unattended", {"/lw"}, false, kExitUnattended, kExitUnattended},
+    };
+    const struct { bool needed, held; } cases[] = {{true, false}, {true, true}, {false, false}};
+    for (const auto& c : cases) {
+        services.drivePrivilege = c.held;
+        const std::string file = (c.needed ? "needs_privilege = yes\n" : "") + drives;
+        const bool refused = c.needed && !c.held;
+        for (const Path& path : paths) {
+            SCOPED_TRACE(std::string(path.name) + (c.needed ? ", needed" : "") +
+                         (c.held ? ", held" : ""));
+            windows.scripts.clear();
+            std::string shown;
+            if (path.clicks) {
+                windows.scripts[IDD_VARNEL] = {[&shown](CHeadlessWindow& win) {
+                                                   shown = win.Text(IDC_MESSAGE_AREA);
+                                                   win.Click(IDC_UPDATE);
+                                               },
+                                               [](CHeadlessWindow& win) { win.Click(kIdCancel); }};
+            }
+            EXPECT_EQ(refused ? path.refused : path.updated, Run(exe, path.args, file));
+            if (!refused) {
+                EXPECT_LT(0, Downloads());
+                continue;
+            }
+            for (const std::string& cdb : sim->Cdbs())
+                EXPECT_EQ("12", cdb.substr(0, 2)) << cdb;
+            CHeadlessWindow* w = windows.Find(IDD_VARNEL);
+            ASSERT_NE(nullptr, w);
+            if (path.clicks) {
+                EXPECT_EQ(LoadText(IDS_CLOSE_APPS) + "\n" + lacks + " Run it as root.", shown);
+            }
+            if (!path.args.empty() && path.args[0] == "/lw") {
+                const auto log = testsupport::ReadAll(dir.File(kResultLogName));
+                EXPECT_EQ(
+                    "FILE=UPD.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.05\r\n"
+                    "STATUS=NG\r\n",
+                    std::string(log.begin(), log.end()));
+            } else {
+                EXPECT_EQ(LoadText(IDS_UPDATE_FAILED) + "\n" + lacks +
+                              " No firmware was sent to the drives. Run it as root.",
+                          w->Text(IDC_MESSAGE_AREA));
             }
         }
     }

@@ -31,7 +31,7 @@ poke() {  # file offset hex-byte
 samples "$work/good"
 status_of "$work/varnel" "$work/good/sample.prm" /a
 [ "$status" = 0 ] || fail "good run exited $status: $(cat "$work/out.txt")"
-[ -x "$work/good/Q42R1.10.exe" ] || fail "no updater: $(ls "$work/good")"
+[ -x "$work/good/Q42R1.10" ] || fail "no updater: $(ls "$work/good")"
 
 status_of "$work/varnel" "$work/absent.prm" /a
 [ "$status" = 1 ] || fail "absent parameter file exited $status, want 1"
@@ -45,18 +45,18 @@ poke "$work/odd/core.bin" 2 ff
 status_of "$work/varnel" "$work/odd/sample.prm" /a
 [ "$status" = 21 ] || fail "odd Main exited $status, want 21: $(cat "$work/out.txt")"
 grep -q "The updater would find its Main image broken" "$work/out.txt" || fail "no message"
-[ ! -e "$work/odd/Q42R1.10.exe" ] || fail "the odd Main was written"
+[ ! -e "$work/odd/Q42R1.10" ] || fail "the odd Main was written"
 status_of "$pkg" build --engine "$work/varnel" --prm "$work/odd/sample.prm" --out "$work/odd.exe"
 [ "$status" = 21 ] || fail "varnel-pkg build of the odd Main exited $status, want 21"
 [ ! -e "$work/odd.exe" ] || fail "varnel-pkg wrote the odd Main"
 
 # A read-only output is refused with 9 and kept.
 samples "$work/ro"
-echo old >"$work/ro/Q42R1.10.exe"
-chmod a-w "$work/ro/Q42R1.10.exe"
+echo old >"$work/ro/Q42R1.10"
+chmod a-w "$work/ro/Q42R1.10"
 status_of "$work/varnel" "$work/ro/sample.prm" /a
 [ "$status" = 9 ] || fail "read-only output exited $status, want 9"
-[ "$(cat "$work/ro/Q42R1.10.exe")" = old ] || fail "the read-only output was replaced"
+[ "$(cat "$work/ro/Q42R1.10")" = old ] || fail "the read-only output was replaced"
 
 # Pipes where files are read: refused at once.
 mkfifo "$work/pipe.prm" "$work/DriveList.txt"

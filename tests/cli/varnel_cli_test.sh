@@ -5,17 +5,19 @@
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 mkdir -p "$work/fw" "$work/log"
 cp "$bin/src/varnel" "$work/varnel"
 "$bin/tools/varnel-pkg" sample "$work/fw" --model KVS-Q42R --revision 1.10 --minor C2 >/dev/null
 
-# Maintenance mode with an absolute parameter path: writes the updater named by the rules.
+# Maintenance mode with an absolute parameter path: writes the updater named by the rules, a
+# Linux program without .exe.
 "$work/varnel" "$work/fw/sample.prm" /a /tp=KVS-Q42R /cn=LENOVO /ff /no </dev/null >/dev/null ||
   fail "maintenance run exited $?"
-updater=$work/fw/Q42R1.10.exe          # LENOVO: the inquiry revision cut to four characters
+updater=$work/fw/Q42R1.10          # LENOVO: the inquiry revision cut to four characters
 [ -x "$updater" ] || fail "no executable $updater: $(ls "$work/fw")"
+[ "$(ls "$work/fw" | grep -c '\.exe$')" = 0 ] || fail "a .exe was written: $(ls "$work/fw")"
 info=$("$bin/tools/varnel-pkg" inspect "$updater")
 for want in '"product": "KVS-Q42R"' '"filter": "****"' '"revision": "1.10"' '"minor": "C2"' \
     '"flag_names": ["FILTER_FREE_MINOR", "ONLY_NEWER", "CUST_LENOVO"]' '"customer": "LENOVO"'; do
@@ -55,7 +57,7 @@ run /s
 drives D 1.00
 run /lw
 [ "$status" = 1 ] || fail "unattended run exited $status"
-printf 'FILE=Q42R1.10.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.10\r\nSTATUS=OK\r\n' >"$work/want.txt"
+printf 'FILE=Q42R1.10\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.10\r\nSTATUS=OK\r\n' >"$work/want.txt"
 cmp -s "$work/log/qzfwup.txt" "$work/want.txt" || { cat -A "$work/log/qzfwup.txt"; fail "log differs"; }
 
 # No target at all, silent: 259 -> 3.
@@ -69,17 +71,17 @@ run /s
 # Drive D is a target at 1.00 with the keys given ("other": another product at 2.00);
 # drive E ("-": none) likewise. The journal proves what each drive received.
 other='vendor = "OTHER"\nproduct = "DVDRAM KXS-7350P"\nrevision = "2.00"'
-log_ng='FILE=Q42R1.10.EXE\r\nMODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n'
+log_ng='FILE=Q42R1.10\r\nMODEL=NO_DRIVE\r\nOLD_REV=\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n'
 cases=(
   "late answer shifts nothing|other\ninquiry_failures = 4|target|/s|0|D|"
   "target stops answering|fault = INQUIRY 2+ check 2 04 01|other|/s|3|DE|"
   "target replaced|replaced = 1 \"OTHER\" \"DVDRAM KXS-7350P\"|-|/s|3|D|"
-  "unattended, target replaced|replaced = 1 \"OTHER\" \"DVDRAM KXS-7350P\"|-|/lw|1|D|FILE=Q42R1.10.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n"
+  "unattended, target replaced|replaced = 1 \"OTHER\" \"DVDRAM KXS-7350P\"|-|/lw|1|D|FILE=Q42R1.10\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n"
   "diagnostic refused, HARDWARE ERROR 00/00|fault = SEND_DIAGNOSTIC 1 check 4 00 00|-|/s|3||"
   "chunks refused, BUSY|fault = WRITE_BUFFER 2+ status 08|-|/s|3||"
   "unit attention after new microcode|ua_after_microcode = yes|-|/s|0||"
   "unattended, dl= of no drive||target|/lw /dl=Z|1|DE|$log_ng"
-  "unattended, only newer|revision = \"1.20\"|-|/lw|1|D|FILE=Q42R1.10.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.20\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n"
+  "unattended, only newer|revision = \"1.20\"|-|/lw|1|D|FILE=Q42R1.10\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.20\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n"
 )
 drive_text() {  # letter keys
   local keys=$2
@@ -124,6 +126,95 @@ status=$?
 set -e
 [ "$status" = 29 ] || fail "unwritable log: exit status $status, want 29"
 ! grep -qE '^D \| (3B|1D) ' "$work/journal.txt" || fail "unwritable log: drive D was written"
+
+# The name the updater was started by counts, not the file a link leads to: started as
+# Q42R1.10-C2 (a link), the log names the link and the minor revision is shown.
+drives D 1.00
+ln -s Q42R1.10 "$work/fw/Q42R1.10-C2"
+updater_file=$updater
+updater=$work/fw/Q42R1.10-C2
+run /lw
+updater=$updater_file
+[ "$status" = 1 ] || fail "unattended run through a link exited $status"
+printf 'FILE=Q42R1.10-C2\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.10-C2\r\nSTATUS=OK\r\n' >"$work/want.txt"
+cmp -s "$work/log/qzfwup.txt" "$work/want.txt" || { cat -A "$work/log/qzfwup.txt"; fail "link: log differs"; }
+
+# Drives named like Linux drives: /dl= takes the device name, with or without /dev/. (An
+# updater without a customer code: LENOVO's would update every target.)
+"$bin/tools/varnel-pkg" build --engine "$work/varnel" --prm "$work/fw/sample.prm" \
+  --product KVS-Q42R --out "$work/plain" >/dev/null
+updater=$work/plain
+named_drives() {  # device address ... -> drive file
+  { echo "journal = journal.txt"
+    while (($#)); do
+      printf '[drive]\ndevice = %s\naddress = %s\nvendor = "QZEN"\nproduct = "DVD-RAM KVS-Q42R"\nrevision = "1.00"\n' "$1" "$2"
+      shift 2
+    done; } >"$work/drives.txt"
+  rm -f "$work/journal.txt" "$work/drives.txt.state"
+}
+for dl in sr10 /dev/sr10; do
+  named_drives sr1 0:0:1:0 sr10 256:0:1:0
+  run /lw "/dl=$dl"
+  [ "$status" = 1 ] && grep -q 'STATUS=OK' "$work/log/qzfwup.txt" || fail "/dl=$dl: $status"
+  grep -q '^sr10 | 1D 01 00 00 06 00' "$work/journal.txt" || fail "/dl=$dl: sr10 not updated"
+  ! grep -qE '^sr1 \| (3B|1D) ' "$work/journal.txt" || fail "/dl=$dl: sr1 was written"
+done
+named_drives sr1 0:0:1:0
+run /lw /dl=D
+grep -q 'MODEL=NO_DRIVE' "$work/log/qzfwup.txt" || fail "/dl=D chose a named drive"
+! grep -qE '^sr1 \| (3B|1D) ' "$work/journal.txt" || fail "/dl=D: sr1 was written"
+printf 'u\nx\n' | VARNEL_SIMULATE=$work/drives.txt "$updater" >"$work/out.txt" 2>&1 || true
+grep -qF '1) sr1 [0:0:1:0] QZEN     DVD-RAM KVS-Q42R 1.' "$work/out.txt" ||
+  fail "no label with name and address: $(cat "$work/out.txt")"
+
+# A command the system refuses (no privilege) and a drive removed mid-download: the message
+# says which, the exit status is 3, and nothing more goes to the drive after it.
+for kind in denied gone; do
+  named_drives sr1 0:0:1:0
+  echo "fault = WRITE_BUFFER 2 $kind" >>"$work/drives.txt"
+  set +e
+  printf 'u\nx\n' | VARNEL_SIMULATE=$work/drives.txt "$updater" >"$work/out.txt" 2>&1
+  status=$?
+  set -e
+  [ "$status" = 3 ] || fail "$kind: exit status $status"
+  grep -q 'Updating was failed. Please repeat that. (Error data = 00 ' "$work/out.txt" ||
+    fail "$kind: no failure text: $(cat "$work/out.txt")"
+  refused='The system refused to send WRITE BUFFER to the drive sr1 \[0:0:1:0\] for lack of privilege'
+  gone='The drive sr1 \[0:0:1:0\] is gone'
+  if [ "$kind" = denied ]; then
+    grep -q "$refused" "$work/out.txt" && grep -q 'setcap cap_sys_rawio+ep' "$work/out.txt" &&
+      ! grep -q "$gone" "$work/out.txt" || fail "denied: $(cat "$work/out.txt")"
+  else
+    grep -q "$gone" "$work/out.txt" && ! grep -q 'refused' "$work/out.txt" ||
+      fail "gone: $(cat "$work/out.txt")"
+  fi
+  [ "$(tail -n 1 "$work/journal.txt" | cut -d'|' -f4)" = " $kind " ] ||
+    fail "$kind: commands after the refused one: $(tail -n 3 "$work/journal.txt")"
+done
+
+# Drives whose firmware commands need CAP_SYS_RAWIO, and a process without it (as root, the
+# capability is taken out of the bounding set): said before any run, nothing but INQUIRY
+# reaches a drive, exit status 3.
+named_drives sr1 0:0:1:0
+sed -i '1a needs_privilege = yes' "$work/drives.txt"
+without=()
+if grep -q '^CapEff:' /proc/self/status &&
+    (( 0x$(sed -n 's/^CapEff:[[:space:]]*//p' /proc/self/status) >> 17 & 1 )); then
+  without=(setpriv --bounding-set -sys_rawio --inh-caps -sys_rawio)
+  "${without[@]}" true 2>/dev/null || without=(skip)
+fi
+if [ "${without[0]:-}" = skip ]; then
+  echo "note: cannot drop CAP_SYS_RAWIO here; the privilege check is not tried"
+else
+  set +e
+  printf 'u\nx\n' | VARNEL_SIMULATE=$work/drives.txt "${without[@]}" "$updater" >"$work/out.txt" 2>&1
+  status=$?
+  set -e
+  [ "$status" = 3 ] || fail "no privilege: exit status $status: $(cat "$work/out.txt")"
+  [ "$(grep -c 'This process lacks the privilege' "$work/out.txt")" -ge 2 ] ||
+    fail "no privilege: not said at once and after UPDATE: $(cat "$work/out.txt")"
+  ! grep -vE '^sr1 \| 12 ' "$work/journal.txt" || fail "no privilege: more than INQUIRY was sent"
+fi
 
 # Linux conventions: --help and --version answer on standard output with status 0 and touch
 # no drive, also in an updater; an unknown option is one line on standard error, status 2.

@@ -100,14 +100,15 @@ wait_for "Parameter file \(\*\.prm\): fw/sample\.prm"
 keys "l"
 wait_for 'Status: Load OK \(Push Generate button\)'
 wait_for 'Main Program +main\.bin'
-wait_for "Output file \(\*\.exe\): $work/fw/Q42R1\.10\.exe"
+wait_for "Output file: $work/fw/Q42R1\.10 +\\|"  # a Linux updater: no .exe
+screen | grep -q 'generate a Linux type updater' || fail "the heading does not say Linux"
 keys "ff"
 wait_for 'ff +\[x\] Filter free when minor rev\. is shown\.'
 keys "rf 1.0"
 wait_for 'Inquiry Rev\. Filter: 1 \. 0 \*'
 keys "g"
 wait_for '^EXIT=0'
-updater=$work/fw/Q42R1.10.exe
+updater=$work/fw/Q42R1.10
 [ -x "$updater" ] || fail "maintenance mode wrote no updater"
 info=$("$bin/tools/varnel-pkg" inspect "$updater")
 for want in '"product": "KVS-Q42R"' '"filter": "1.0*"' '"revision": "1.10"' \
@@ -129,7 +130,7 @@ drives() {  # delay_ms letter revision ... -> drives.txt, fresh state and journa
 }
 drives 100 D 1.00 E 1.01
 rm -f "$work/rebooted" "$work/allow"
-run "VARNEL_SIMULATE=drives.txt VARNEL_REBOOT_COMMAND='test -e allow && touch rebooted' fw/Q42R1.10.exe"
+run "VARNEL_SIMULATE=drives.txt VARNEL_REBOOT_COMMAND='test -e allow && touch rebooted' fw/Q42R1.10"
 wait_for '^\| +> 1\) D: QZEN     DVD-RAM KVS-Q42R 1\.00'
 wait_for '^\| +3\) \*: All target drives\. \(2units\)'
 wait_for 'Current version: 1\.00 +New version: 1\.10'
@@ -178,7 +179,7 @@ wait_for '^EXIT=0'
 
 # --- An interrupt (Ctrl-C) during a run: the run finishes, then the program ends.
 drives 40 D 1.00 E 1.01
-run "VARNEL_SIMULATE=drives.txt fw/Q42R1.10.exe /all"
+run "VARNEL_SIMULATE=drives.txt fw/Q42R1.10 /all"
 wait_for '^\| +> 3\) \*: All target drives\.'
 keys "u"
 wait_for 'D: +\[#+\.+\] +[0-9]{1,2}%'
@@ -191,10 +192,10 @@ done
 # --- An about box and an unopenable drive, on the terminal.
 drives 0 D 1.00
 sed -i 's/^delay_ms = 0/open = denied/' "$work/drives.txt"
-run "VARNEL_SIMULATE=drives.txt fw/Q42R1.10.exe"
+run "VARNEL_SIMULATE=drives.txt fw/Q42R1.10"
 wait_for "Can't find the target drive\."
 wait_for 'Permission denied: 1 drive could not be opened\.'
-wait_for 'usermod -aG'
+wait_for 'CAP_SYS_RAWIO'  # the group lists drives, it does not update them
 keys "a"
 wait_for '^\| Varnel engine Version 3\.74K'
 keys ""

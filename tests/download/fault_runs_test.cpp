@@ -276,6 +276,69 @@ TEST(FaultRuns, DriveStopsAnswering) {
     }
 }
 
+// A command that the system refuses for lack of privilege, or that finds the drive removed,
+// ends the download at once wherever it comes, the preparation of a listed model included:
+// nothing more goes to that drive, and the failure tells which of the two it was.
+TEST(FaultRuns, RefusedOrRemovedDriveGetsNothingMore) {
+    const auto body = Body();
+    struct Case {
+        const char* command;  // the refused command of drive D (count of its kind)
+        const char* sent;     // D's commands, the last one refused
+        uint8_t setting;      // byte 1 of D's setting block afterwards
+        uint8_t opcode;
+    } cases[] = {
+        {"READ_BUFFER 1", "R", 0x40, 0x3C},
+        {"WRITE_BUFFER 1", "R W", 0x40, 0x3B},
+        {"WRITE_BUFFER 3", "R W 1 2", 0x00, 0x3B},
+        {"SEND_DIAGNOSTIC 1", "R W 1 2 3 4 D", 0x00, 0x1D},
+    };
+    const std::pair<const char*, TransportFault> kinds[] = {
+        {"denied", TransportFault::NotPermitted},
+        {"gone", TransportFault::DeviceGone},
+    };
+    for (const auto& [kind, fault] : kinds) {
+        for (const Case& c : cases) {
+            const std::string refusal = std::string(c.command) + " " + kind;
+            SCOPED_TRACE(refusal);
+            SimulatedDrives sim(Drives("fault = " + refusal + "\n"));
+            auto execs = MakeExecuters(body);
+            sim.ClearJournal();
+            const auto r = RunAll(execs);
+            EXPECT_EQ(r[0].result, ResultFailed);
+            EXPECT_EQ(r[0].error, kZeroText);
+            const CommandFailure& failure = execs[0]->GetFailure();
+            EXPECT_TRUE(failure.sent);
+            EXPECT_EQ(failure.opcode, c.opcode);
+            EXPECT_EQ(failure.result.category, CommandCategory::TransportFailure);
+            EXPECT_EQ(failure.result.fault, fault);
+            std::vector<std::string> results;
+            for (const auto& e : sim.Journal()) {
+                if (e.drive == "D" && e.cdb.rfind("12 ", 0) != 0)
+                    results.push_back(e.result);
+            }
+            EXPECT_EQ(CommandsOfD(sim), Commands(c.sent));
+            ASSERT_FALSE(results.empty());
+            EXPECT_EQ(results.back(), kind);
+            results.pop_back();
+            EXPECT_EQ(results, std::vector<std::string>(results.size(), "good"));
+            EXPECT_EQ(sim.State()[0].setting[1], c.setting);
+            EXPECT_EQ(sim.State()[0].revision, "1.00");
+            ExpectCompleteDownloads(sim, r);
+        }
+    }
+    // Removed after the search: the download's identity check finds it gone, nothing written.
+    SimulatedDrives sim(Drives("fault = INQUIRY 2 gone\n"));
+    auto execs = MakeExecuters(body);
+    sim.ClearJournal();
+    const auto r = RunAll(execs);
+    EXPECT_EQ(r[0].result, ResultFailed);
+    EXPECT_EQ(r[0].error, " (Drive D: cannot be reached; nothing was written)");
+    EXPECT_EQ(execs[0]->GetFailure().opcode, 0x12);
+    EXPECT_EQ(execs[0]->GetFailure().result.fault, TransportFault::DeviceGone);
+    EXPECT_EQ(sim.Cdbs("D"), std::vector<std::string>{"12 00 00 00 24 00"});
+    ExpectCompleteDownloads(sim, r);
+}
+
 // UNIT ATTENTION (sense key 6) means the drive did not execute the command: it goes out again,
 // byte for byte, at most three times, and the sequence goes on as if nothing had happened.
 TEST(FaultRuns, UnitAttentionRepeatsTheCommandAndTheSequenceGoesOn) {
@@ -416,22 +479,39 @@ TEST(FaultRuns, UpdateRunReportsTheFailingDriveAndUpdatesTheOthers) {
         ASSERT_LT(beforeChunks, cdbs.size());
     }
 
+    // The message: the text of the string table, the drive's error data, and under them in
+    // words what the drive answered, or why the command did not reach it.
     const std::string failed = "Updating was failed. Please repeat that.";
+    const std::string noAnswer =
+        "\nWRITE BUFFER got no answer from the drive D: (the request did not reach it, or it "
+        "timed out).";
     struct Case {
         std::string fault;  // on drive D
         std::string message;
     } cases[] = {
-        {"fault = WRITE_BUFFER 2 check 3 0C 00", failed + SenseText(3, 0x0C, 0)},
+        {"fault = WRITE_BUFFER 2 check 3 0C 00",
+         failed + SenseText(3, 0x0C, 0) + "\nMEDIUM ERROR: write error"},
         {"fault = WRITE_BUFFER 2 check 5 2C 00",
          "Please remove a disc from the drive before updating."},
-        {"fault = WRITE_BUFFER 2 transport", failed + kZeroText},
-        {"fault = SEND_DIAGNOSTIC 1 check 5 2C 00", failed + SenseText(5, 0x2C, 0)},
+        {"fault = WRITE_BUFFER 2 transport", failed + kZeroText + noAnswer},
+        {"fault = SEND_DIAGNOSTIC 1 check 5 2C 00",
+         failed + SenseText(5, 0x2C, 0) + "\nILLEGAL REQUEST: command sequence error"},
         // Refused without ASC/ASCQ: the last CORE chunk, the diagnostic, a busy drive.
-        {"fault = WRITE_BUFFER 12 check 4 00 00", failed + SenseText(4, 0, 0)},
-        {"fault = SEND_DIAGNOSTIC 1 check B 00 00", failed + SenseText(0xB, 0, 0)},
+        {"fault = WRITE_BUFFER 12 check 4 00 00", failed + SenseText(4, 0, 0) + "\nHARDWARE ERROR"},
+        {"fault = SEND_DIAGNOSTIC 1 check B 00 00",
+         failed + SenseText(0xB, 0, 0) + "\nABORTED COMMAND"},
         {"fault = WRITE_BUFFER 2 status 08", failed + kZeroText + " (Status = 08 BUSY)"},
         // Answers the first chunk, then nothing more.
-        {"stop_after = " + std::to_string(beforeChunks + 1), failed + kZeroText},
+        {"stop_after = " + std::to_string(beforeChunks + 1), failed + kZeroText + noAnswer},
+        // The system refuses the chunk; the drive is removed: told apart.
+        {"fault = WRITE_BUFFER 2 denied",
+         failed + kZeroText +
+             "\nThe system refused to send WRITE BUFFER to the drive D: for lack of privilege; "
+             "nothing more was sent to that drive."},
+        {"fault = WRITE_BUFFER 2 gone",
+         failed + kZeroText +
+             "\nThe drive D: is gone (removed or disconnected); WRITE BUFFER did not reach it, "
+             "and nothing more was sent to it."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -439,6 +519,22 @@ TEST(FaultRuns, UpdateRunReportsTheFailingDriveAndUpdatesTheOthers) {
         const DialogRun run = RunDialog(path, dir.path());
         EXPECT_EQ(kExitPending, run.exitCode);
         EXPECT_EQ(c.message, run.message);
+        const auto journalOfD = sim.Journal();
+        const bool refused = std::any_of(journalOfD.begin(), journalOfD.end(), [](const auto& e) {
+            return e.result == "denied" || e.result == "gone";
+        });
+        if (refused) {
+            // The refused chunk is the last command D received.
+            std::vector<std::string> results;
+            for (const auto& e : journalOfD) {
+                if (e.drive == "D")
+                    results.push_back(e.result);
+            }
+            EXPECT_EQ(1, std::count_if(results.begin(), results.end(), [](const auto& x) {
+                          return x != "good" && x.rfind("check", 0) != 0;
+                      }));
+            EXPECT_TRUE(results.back() == "denied" || results.back() == "gone") << results.back();
+        }
         EXPECT_EQ((std::vector<std::string>{
                       "D: QZEN     DVD-RAM KVS-Q42R 1.00", "E: QZEN     DVD-RAM KVS-Q42R 1.05",
                       "F: QZEN     DVD-RAM KVS-Q42R 1.05", "*: All target drives. (3units)"}),

@@ -31,16 +31,19 @@ open = denied
               "Transport: pass-through\n"
               "D: MAKER    DVD-RAM KVS-Q42R 1.05  (customer 0x2A, minor revision 0A)\n"
               "E: A\"B      X\x01Y 2.00  (48-byte INQUIRY failed)\n"
-              "1 drive(s) could not be opened: permission denied. Running as a user with read and "
-              "write access to the drive devices (on Linux usually the group of /dev/sr*, e.g. "
-              "'cdrom') lets the program see them.\n");
+              "1 drive(s) could not be opened: permission denied. Read and write access to the "
+              "drive devices (on Linux the group that owns /dev/sr*, e.g. 'cdrom') lets a user "
+              "list them; updating them also needs root (on Linux: or the capability "
+              "CAP_SYS_RAWIO).\n");
     EXPECT_EQ(DescribeDrives(true),
               "{\"transport\": \"pass-through\", \"drives\": ["
               "{\"label\": \"D: MAKER    DVD-RAM KVS-Q42R 1.05\", \"letter\": \"D\", \"address\": "
-              "\"0.0.0\", \"vendor\": \"MAKER   \", \"product\": \"DVD-RAM KVS-Q42R\", "
+              "\"0.0.0\", \"device\": null, \"scsi_address\": null, \"vendor\": \"MAKER   \", "
+              "\"product\": \"DVD-RAM KVS-Q42R\", "
               "\"revision\": \"1.05\", \"customer\": 42, \"minor\": \"0A\"}, "
               "{\"label\": \"E: A\\\"B      X\\u0001Y 2.00\", \"letter\": \"E\", \"address\": "
-              "\"0.0.0\", \"vendor\": \"A\\\"B     \", \"product\": \"X\\u0001Y\", "
+              "\"0.0.0\", \"device\": null, \"scsi_address\": null, \"vendor\": \"A\\\"B     \", "
+              "\"product\": \"X\\u0001Y\", "
               "\"revision\": \"2.00\", \"customer\": null, \"minor\": null}], "
               "\"denied\": 1, \"problem\": \"\"}\n");
 }
@@ -59,4 +62,37 @@ TEST(DriveReport, AspiAddressesAndBrokenDriveFiles) {
     EXPECT_NE(text.find("drives.txt:4: removable: yes or no expected\nNo drives found.\n"),
               std::string::npos)
         << text;
+}
+
+// Drives that the system names (Linux): the label carries the device name and the whole
+// host:channel:target:lun, so drives whose 8-bit ASPI-style addresses are equal stay apart;
+// the list says what updating them needs.
+TEST(DriveReport, NamedDrivesCarryNameAndFullAddress) {
+    const std::string drives =
+        "[drive]\ndevice = sr10\naddress = 256:1:0:0\nproduct = \"KVS\"\n"
+        "[drive]\ndevice = sr2\naddress = 0:1:0:0\nproduct = \"KVS\"\n";
+    const std::string needs =
+        "Updating these drives needs root or the capability CAP_SYS_RAWIO; listing them does "
+        "not.\n";
+    for (const bool privileged : {false, true}) {
+        SimulatedDrives sim((privileged ? "needs_privilege = yes\n" : "") + drives);
+        const std::string blanks = "          KVS                  ";
+        EXPECT_EQ(
+            "Transport: sg_io\n"
+            "sr2 [0:1:0:0]" +
+                blanks +
+                "  (customer 0x00, minor revision none)\n"
+                "sr10 [256:1:0:0]" +
+                blanks + "  (customer 0x00, minor revision none)\n" + (privileged ? needs : ""),
+            DescribeDrives(false));
+        const std::string json = DescribeDrives(true);
+        for (const char* want :
+             {"\"transport\": \"sg_io\"",
+              "\"letter\": null, \"address\": \"0.0.0\", \"device\": \"sr2\", \"scsi_address\": "
+              "\"0:1:0:0\"",
+              "\"letter\": null, \"address\": \"0.0.0\", \"device\": \"sr10\", \"scsi_address\": "
+              "\"256:1:0:0\""}) {
+            EXPECT_NE(json.find(want), std::string::npos) << want << "\n" << json;
+        }
+    }
 }

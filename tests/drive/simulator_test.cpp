@@ -77,6 +77,14 @@ TEST(SimulatorFile, BadFilesGiveALineNumberedReasonAndNoDrives) {
         {"[drive]\nletter = D\ndelay_ms = -5\n", "a decimal number expected"},
         {"[drive]\nletter = D\nproduct\n", ":3: expected 'key = value'"},
         {"[tape]\n", "unknown section [tape]"},
+        {"[drive]\ndevice = sr1\n[drive]\nletter = D\n", "drive 2: with device names every"},
+        {"[drive]\ndevice = cdrom\n", ":2: device: one device name sr0, sr1"},
+        {"[drive]\ndevice = sr1\naddress = 0.1.0\n", "the address of a named drive is host:"},
+        {"[drive]\naddress = 0:0:1:0\n", "drive 1: a host:channel:target:lun address needs"},
+        {"[drive]\ndevice = sr1\naddress = 4294967296:0:0:0\n", ":3: address: host:channel"},
+        {"[drive]\ndevice = sr1\n[drive]\ndevice = sr1\n", "two drives at sr1"},
+        {"needs_privilege = often\n", ":1: needs_privilege: yes or no expected"},
+        {"[drive]\nletter = D\nfault = WRITE_BUFFER 1 refused\n", "transport|denied|gone"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -262,4 +270,49 @@ stop_after = 3
     EXPECT_EQ(tur(), 0);
     EXPECT_EQ(tur(), 0xFFFF);
     EXPECT_EQ(sim.Journal().back().result, "transport");
+}
+
+// The system refuses a command (no privilege): this command fails, the drive stays. A drive
+// that is gone stays gone: every later command fails the same way, and it cannot be opened.
+TEST(Simulator, DeniedAndGoneCommandsAreTransportFailuresWithTheirReason) {
+    SimulatedDrives sim(R"(
+[drive]
+device = sr0
+medium = yes
+fault = TEST_UNIT_READY 2 denied
+fault = TEST_UNIT_READY 4 gone
+)");
+    CDriveControl drive;
+    ASSERT_TRUE(drive.EnumerateDrives(true));
+    ASSERT_EQ(drive.GetDriveCount(), 1);
+    EXPECT_EQ(drive.GetTransportName(), "sg_io");
+    EXPECT_EQ(drive.GetDriveLetter(0), '-');
+    EXPECT_EQ(drive.GetDriveInfo(0).address.name, "sr0");
+    EXPECT_EQ(drive.GetDriveInfo(0).address.fullAddress, "0:0:0:0");  // the default
+    auto tur = [&] { return drive.SendCommand6(0, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone); };
+    const struct {
+        CommandStatus status;
+        CommandCategory category;
+        TransportFault fault;
+        const char* journal;
+    } expected[] = {
+        {0, CommandCategory::Good, TransportFault::Unknown, "good"},
+        {0xFFFF, CommandCategory::TransportFailure, TransportFault::NotPermitted, "denied"},
+        {0, CommandCategory::Good, TransportFault::Unknown, "good"},
+        {0xFFFF, CommandCategory::TransportFailure, TransportFault::DeviceGone, "gone"},
+        {0xFFFF, CommandCategory::TransportFailure, TransportFault::DeviceGone, "gone"},
+    };
+    for (const auto& e : expected) {
+        EXPECT_EQ(tur(), e.status);
+        EXPECT_EQ(drive.GetLastResult().category, e.category);
+        EXPECT_EQ(drive.GetLastResult().fault, e.fault);
+        EXPECT_EQ(sim.Journal().back().result, e.journal);
+    }
+    // Opened again (a new download object): the device is gone, nothing reaches it.
+    const size_t lines = sim.Journal().size();
+    CDriveControl again;
+    EXPECT_FALSE(again.AttachDrive(drive.GetDriveInfo(0)));
+    EXPECT_EQ(again.SendCommand6(0, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone), 0xFFFF);
+    EXPECT_EQ(again.GetLastResult().fault, TransportFault::DeviceGone);
+    EXPECT_EQ(sim.Journal().size(), lines);
 }

@@ -156,15 +156,29 @@ chgrp_drives
 record drives_json varnel-pkg drives --json
 record devices describe_devices
 record as_user as_user id
-
-# 2. A full update into both scsi_debug drives at once; the kernel logs every command sent.
 echo "$SCSI_LOG_LEVEL" >/proc/sys/dev/scsi/logging_level
+
+# 2. The unprivileged user: may list and open the drives (group cdrom), lacks CAP_SYS_RAWIO.
+# The updater says so and sends no firmware command to any drive.
+dmesg -c >/dev/null
+record unpriv_drives as_user varnel-pkg drives
+record unpriv_status as_user grep Cap /proc/self/status
+unpriv_update() { printf 'u\nx\n' | as_user timeout "$RUN_TIMEOUT" "./$UPDATER_SD" /all; }
+record unpriv unpriv_update
+take_log unpriv
+# Root of a user namespace (a container's root): CAP_SYS_RAWIO there is not the kernel's, so
+# the check before the run passes and the kernel refuses WRITE BUFFER itself (EPERM).
+userns_update() { printf 'u\nx\n' | unshare -r timeout "$RUN_TIMEOUT" "./$UPDATER_SD" /all; }
+record userns userns_update
+take_log userns
+
+# 3. A full update into both scsi_debug drives at once; the kernel logs every command sent.
 sdebug_drives >/results/update.drives
 dmesg -c >/dev/null
 record update sh -c "printf 'u\nx\n' | timeout $RUN_TIMEOUT ./$UPDATER_SD /all"
 take_log update
 
-# 3. A disc in QEMU's virtio-scsi CD drive (a target): refused, and ejected with /s. QEMU's
+# 4. A disc in QEMU's virtio-scsi CD drive (a target): refused, and ejected with /s. QEMU's
 # IDE CD drive holds a disc too but is no target.
 for b in /sys/block/sr*; do
   case $(cat "$b/device/model") in
@@ -182,7 +196,7 @@ take_log disc_silent
 record disc_after_silent sg_turs -v "/dev/$disc_drive"
 record ide_after_silent sg_turs "/dev/$ide_drive"
 
-# 4. The drive is deleted while its firmware goes out.
+# 5. The drive is deleted while its firmware goes out.
 unload_sdebug
 load_sdebug 1 dsense=0 delay="$SLOW_DELAY"
 drive=$(sdebug_drives)
@@ -192,7 +206,7 @@ update_interrupted removal "./$UPDATER_BIG" "$drive" \
   'echo 1 >"/sys/block/$drive/device/delete"'
 take_log removal
 
-# 5. Sense data in fixed and in descriptor format: the driver answers every command after the
+# 6. Sense data in fixed and in descriptor format: the driver answers every command after the
 # first WRITE BUFFER with ABORTED COMMAND 0B/4B/03 (injected transport problem).
 for dsense in 0 1; do
   unload_sdebug

@@ -336,9 +336,12 @@ def parse_devices(text):
 
 def check_drives(res):
     try:
-        listed = json.loads(res.text("drives_json.out"))["drives"]
+        report = json.loads(res.text("drives_json.out"))
+        listed = report["drives"]
     except (ValueError, KeyError):
         return False, "no JSON: %s" % res.text("drives_json.out")[:200]
+    if report.get("transport") != "sg_io":
+        return False, "transport %r, want sg_io" % report.get("transport")
     devices = parse_devices(res.text("devices.out"))
     devices.sort(key=lambda d: int(d["name"][2:]))
     if res.rc("drives_json") != 0 or len(devices) != 2 + QEMU_DRIVES:
@@ -348,14 +351,62 @@ def check_drives(res):
     for entry, dev in zip(listed, devices):
         h, _, t, lun = (int(x) for x in dev["hctl"].split(":"))
         want = {"vendor": dev.get("vendor"), "product": dev.get("product"),
-                "revision": dev.get("revision"), "address": "%d.%d.%d" % (h & 0xFF, t, lun)}
+                "revision": dev.get("revision"), "address": "%d.%d.%d" % (h & 0xFF, t, lun),
+                "device": dev["name"], "scsi_address": dev["hctl"]}
         got = {key: entry.get(key) for key in want}
         if got != want:
             return False, "%s: listed %s, sg_inq %s" % (dev["name"], got, want)
+        label = "%s [%s] " % (dev["name"], dev["hctl"])
+        if not entry.get("label", "").startswith(label):
+            return False, "%s: label %r, want it to begin with %r" % (
+                dev["name"], entry.get("label"), label)
         kernel = tuple(dev.get("sysfs_" + k, "").rstrip() for k in ("vendor", "model", "rev"))
         if kernel != tuple(str(want[k]).rstrip() for k in ("vendor", "product", "revision")):
             return False, "%s: sysfs says %s" % (dev["name"], kernel)
-    return True, "%d drives, identity and address as sg_inq and sysfs report" % len(devices)
+    return True, "%d drives, identity, device name and host:channel:target:lun as sg_inq and " \
+        "sysfs report" % len(devices)
+
+
+def check_unprivileged(res):
+    out = res.text("unpriv.out")
+    listing = res.text("unpriv_drives.out")
+    problems = []
+    if "uid=1000(tester)" not in res.text("as_user.out"):
+        problems.append("not run as tester: %s" % res.text("as_user.out").strip())
+    if res.rc("unpriv_drives") != 0 or len(re.findall(r"^sr\d+ \[", listing, re.M)) != 2 + QEMU_DRIVES:
+        problems.append("tester's drive list: exit %s, %s" % (res.rc("unpriv_drives"), listing[:300]))
+    elif "needs root or the capability CAP_SYS_RAWIO" not in listing:
+        problems.append("the drive list does not say what updating needs")
+    if res.rc("unpriv") != 3:
+        problems.append("exit status %s" % res.rc("unpriv"))
+    # Said at once (with text 117), and again when UPDATE is refused (with text 129).
+    if out.count("This process lacks the privilege") < 2 or \
+            "Updating was failed. Please repeat that." not in out or \
+            "setcap cap_sys_rawio+ep" not in out:
+        problems.append("no permission message before and after UPDATE: %s" % out[-600:])
+    sent = sorted(set(re.findall(r"\[(sr\d+)\] .*CDB: (Write Buffer|Send Diagnostic)",
+                                 res.text("unpriv.log"))))
+    if sent:
+        problems.append("sent %s" % ", ".join("%s to %s" % (c, d) for d, c in sent))
+    # In a user namespace the check passes; the kernel refuses the first WRITE BUFFER.
+    userns = res.text("userns.out")
+    refusals = re.findall(r"^The system refused to send WRITE BUFFER to the drive (sr\d+) "
+                          r"\[[\d:]+\] for lack of privilege", userns, re.M)
+    if res.rc("userns") != 3 or not refusals or " is gone" in userns:
+        problems.append("user namespace: exit %s, %s" % (
+            res.rc("userns"), " / ".join(userns[userns.rfind("Updating was failed"):]
+                                         .splitlines()[:2])))
+    sent = sorted(set(re.findall(r"\[(sr\d+)\] .*CDB: (Write Buffer|Send Diagnostic)",
+                                 res.text("userns.log"))))
+    if sent:
+        problems.append("user namespace: sent %s" % ", ".join("%s to %s" % (c, d)
+                                                              for d, c in sent))
+    if problems:
+        return False, "; ".join(problems)
+    cap = re.search(r"CapEff:\s*(\S+)", res.text("unpriv_status.out"))
+    return True, "tester (CapEff %s) lists %d drives, refused before any run; root of a user " \
+        "namespace refused by the kernel (%s); exit 3, no WRITE BUFFER or SEND DIAGNOSTIC" % (
+            cap.group(1) if cap else "?", 2 + QEMU_DRIVES, ", ".join(sorted(set(refusals))))
 
 
 def check_update(res, images):
@@ -435,14 +486,18 @@ def check_removal(res):
         problems.append("exit status %s" % res.rc("removal"))
     if "Updating was failed" not in out:
         problems.append("no failure message")
+    words = re.findall(r"^The drive sr\d+ \[[\d:]+\] is gone.*$", out, re.M)
+    if not words or "refused" in out:
+        failed = out[out.rfind("Updating was failed"):].splitlines()
+        problems.append("the message does not say the drive is gone: %s" % " / ".join(failed[:2]))
     if any(c[1] == "05" for c in sent):
         problems.append("a mode-5 WRITE BUFFER went out before the removal")
     if not after.isdigit() or int(after) > 30000:
         problems.append("%s ms after the removal" % after)
     if problems:
         return False, "; ".join(problems)
-    return True, "deleted after %d WRITE BUFFER, failed %.1f s later, exit 3 (%s)" % (
-        len(sent), int(after) / 1000, sense_words(error_data(out)))
+    return True, "deleted after %d WRITE BUFFER, failed %.1f s later, exit 3, \"%s...\"" % (
+        len(sent), int(after) / 1000, words[-1][:40])
 
 
 def check_sense(res):
@@ -485,9 +540,11 @@ def main():
     res = Results(files)
 
     checks = [("drives --json lists every CD device as the kernel reports it", check_drives),
+              ("unprivileged user: the permission message, nothing written", check_unprivileged),
               ("full update into two scsi_debug drives at once", lambda r: check_update(r, images)),
               ("disc in a drive: refused; /s ejects it", check_disc),
-              ("drive deleted mid-download: failure in bounded time, exit 3", check_removal),
+              ("drive deleted mid-download: failure in bounded time, exit 3, the drive is gone",
+               check_removal),
               ("descriptor-format sense (dsense=1) read as fixed-format", check_sense)]
     failed = 0
     boot_ms, total_ms = res.ms("boot"), res.ms("total")

@@ -29,6 +29,8 @@ public:
         deniedReported = deniedDevices;
         return driveAccessHint;
     }
+    bool HasDrivePrivilege() override { return drivePrivilege; }
+    std::string DrivePrivilegeAdvice() override { return privilegeAdvice; }
     void KeepSystemAwake(bool on) override { Record(on ? "awake" : "awake off"); }
     void BlockShutdown(const std::string& reason) override { Record("block " + reason); }
     void UnblockShutdown() override { Record("unblock"); }
@@ -58,6 +60,8 @@ public:
     int restartRequests = 0;
     std::string driveAccessHint;
     int deniedReported = 0;  // argument of the last DriveAccessHint call
+    bool drivePrivilege = true;
+    std::string privilegeAdvice;
 
 private:
     std::mutex m_lock;

@@ -168,7 +168,7 @@ TEST(ConsoleWindow, MaintenanceFromLoadToGenerate) {
              "\n rf  Inquiry Rev. Filter: 1 . = *\n",
              "\n cn  Customer: LENOVO\n",
              "> cn ACME\n?\n",  // not a code of the list
-             "\n o   Output file (*.exe): " + out + "\n",
+             "\n o   " + std::string(kMainteOutputLabel) + ": " + out + "\n",
          }) {
         EXPECT_NE(std::string::npos, text.find(want)) << want;
     }

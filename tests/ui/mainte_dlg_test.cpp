@@ -135,7 +135,8 @@ TEST_F(MainteDlgTest, StartWithParameterFileLoadsAndShowsTheResult) {
                   EXPECT_EQ("00A000h", w.Text(IDC_CORE_SIZE));
                   EXPECT_EQ("1.05-AB", w.Text(IDC_INQUIRY_REV));
                   EXPECT_EQ(kStatusLoadOk, w.Text(IDC_MAINTE_STATUS));
-                  EXPECT_EQ(Out("123451.05-AB.exe"), w.Text(IDC_OUTPUT_FILE));
+                  EXPECT_EQ(Out(std::string("123451.05-AB") + kUpdaterSuffix),
+                            w.Text(IDC_OUTPUT_FILE));
                   EXPECT_EQ(std::vector<std::string>{"XY-12345"}, w.Entries(IDC_PRODUCT_LIST));
                   EXPECT_EQ(0, w.lists[IDC_PRODUCT_LIST].selection);
                   // Customer table without its end marker; no cn= selects the empty entry.
@@ -288,7 +289,8 @@ TEST_F(MainteDlgTest, InquiryRevisionIsKeptAcrossLoadsAndOwnRefreshesAreNoEdits)
         w.TypeText(IDC_PARAM_FILE, prmB);
         w.Click(IDC_LOAD);
         EXPECT_EQ("1.05-AB", w.Text(IDC_INQUIRY_REV));
-        EXPECT_EQ(folderB + kPathSeparator + "123451.05-AB.exe", w.Text(IDC_OUTPUT_FILE));
+        EXPECT_EQ(folderB + kPathSeparator + std::string("123451.05-AB") + kUpdaterSuffix,
+                  w.Text(IDC_OUTPUT_FILE));
     }});
     // The dialog's own refreshes of the box did not count as edits: the package keeps
     // the revision of the Main image just loaded.
@@ -312,44 +314,34 @@ TEST_F(MainteDlgTest, ProductListAndNameBase) {
         int select;  // entry chosen after the load (-1: keep entry 0)
         std::vector<std::string> entries;
         std::string target;
-        std::string name;  // output file name
+        std::string name;  // output file name without the updater suffix
     };
     const Case cases[] = {
-        {{}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "123451.05.exe"},
-        {{"/tp=ABC DEF"},
-         "XY-12345",
-         -1,
-         {"ABC DEF (Inputted)", "XY-12345"},
-         "ABC",
-         "123451.05.exe"},
-        {{"/tp=ABC"}, "XY-12345", 1, {"ABC (Inputted)", "XY-12345"}, "XY-12345", "XY123451.05.exe"},
+        {{}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "123451.05"},
+        {{"/tp=ABC DEF"}, "XY-12345", -1, {"ABC DEF (Inputted)", "XY-12345"}, "ABC", "123451.05"},
+        {{"/tp=ABC"}, "XY-12345", 1, {"ABC (Inputted)", "XY-12345"}, "XY-12345", "XY123451.05"},
         {{"/tp=ABC-1 (for XYZ)"},
          "XY-12345",
          -1,
          {"ABC-1 (for XYZ) (Inputted)", "XY-12345"},
          "ABC-1",
-         "ABC11.05.exe"},
-        {{"/op=PRE-FIX"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "PREFIX_1.05.exe"},
+         "ABC11.05"},
+        {{"/op=PRE-FIX"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "PREFIX_1.05"},
         {{"/op=PRE-FIX", "/tp=ABC"},
          "XY-12345",
          1,
          {"ABC (Inputted)", "XY-12345"},
          "XY-12345",
-         "PREFIX_1.05.exe"},
+         "PREFIX_1.05"},
         // A model without '-' contributes nothing to the name.
-        {{}, "XY12345", -1, {"XY12345"}, "XY12345", "1.05.exe"},
-        {{"/tp=QQ"}, "XY12345", 1, {"QQ (Inputted)", "XY12345"}, "XY12345", "1.05.exe"},
-        {{"/i=A105-AB", "/cn=hpbpc"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105.exe"},
-        {{"/i=A105-AB", "/cn=HPCPC"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105.exe"},
-        {{"/i=A105-AB", "/cn=HPDTOCPE"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105.exe"},
-        {{"/i=A105-AB", "/cn=LENOVO"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105.exe"},
-        {{"/i=A105-AB", "/cn=DELL"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105-AB.exe"},
-        {{"/i=A105-AB", "/cn=HPDTOENG"},
-         "XY-12345",
-         -1,
-         {"XY-12345"},
-         "XY-12345",
-         "12345A105-AB.exe"},
+        {{}, "XY12345", -1, {"XY12345"}, "XY12345", "1.05"},
+        {{"/tp=QQ"}, "XY12345", 1, {"QQ (Inputted)", "XY12345"}, "XY12345", "1.05"},
+        {{"/i=A105-AB", "/cn=hpbpc"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105"},
+        {{"/i=A105-AB", "/cn=HPCPC"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105"},
+        {{"/i=A105-AB", "/cn=HPDTOCPE"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105"},
+        {{"/i=A105-AB", "/cn=LENOVO"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105"},
+        {{"/i=A105-AB", "/cn=DELL"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105-AB"},
+        {{"/i=A105-AB", "/cn=HPDTOENG"}, "XY-12345", -1, {"XY-12345"}, "XY-12345", "12345A105-AB"},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -367,7 +359,7 @@ TEST_F(MainteDlgTest, ProductListAndNameBase) {
         EXPECT_EQ(c.entries, w.Entries(IDC_PRODUCT_LIST));
         EXPECT_EQ(c.select >= 0 ? c.select : 0, w.lists[IDC_PRODUCT_LIST].selection);
         EXPECT_EQ(c.target, data.m_strTargetProduct);
-        EXPECT_EQ(folder + kPathSeparator + c.name, w.Text(IDC_OUTPUT_FILE));
+        EXPECT_EQ(folder + kPathSeparator + c.name + kUpdaterSuffix, w.Text(IDC_OUTPUT_FILE));
     }
 }
 
@@ -378,21 +370,21 @@ TEST_F(MainteDlgTest, NameCharactersFromImageBytes) {
         std::vector<std::string> items;  // switches
         std::string model, revision, minor;
         std::string typedRevision;  // typed into the Inquiry Rev. box after the load
-        std::string name;           // output file name
+        std::string name;           // output file name without the updater suffix
     } cases[] = {
-        {{}, "XY-1:2<3", "1.05", "", "", "1_2_31.05.exe"},
-        {{}, "Q-../../", "1.05", "", "", ".._.._1.05.exe"},
-        {{}, "XY-\x1F\x7F\x80\xFF", "1.05", "", "", "____1.05.exe"},
-        {{}, "XY-1", "1/\\5", "|>", "", "11__5-__.exe"},
-        {{}, "XY-1", "1.05", "\t*", "", "11.05-__.exe"},
-        {{}, "XY-1", "\"?", "", "", "1__.exe"},
-        {{}, "../ (for", "1.05", "", "", ".._1.05.exe"},  // an image model read as a "for" entry
-        {{"/cn=LENOVO"}, "XY-1", "1:05", "AB", "", "11_05.exe"},
+        {{}, "XY-1:2<3", "1.05", "", "", "1_2_31.05"},
+        {{}, "Q-../../", "1.05", "", "", ".._.._1.05"},
+        {{}, "XY-\x1F\x7F\x80\xFF", "1.05", "", "", "____1.05"},
+        {{}, "XY-1", "1/\\5", "|>", "", "11__5-__"},
+        {{}, "XY-1", "1.05", "\t*", "", "11.05-__"},
+        {{}, "XY-1", "\"?", "", "", "1__"},
+        {{}, "../ (for", "1.05", "", "", ".._1.05"},  // an image model read as a "for" entry
+        {{"/cn=LENOVO"}, "XY-1", "1:05", "AB", "", "11_05"},
         // Typed by the user.
-        {{"/op=my*name"}, "XY-1", "1.05", "", "", "my*name_1.05.exe"},
-        {{"/i=1?2"}, "XY-1", "1.05", "", "", "11?2.exe"},
-        {{"/tp=A?B (for Z)"}, "XY-1", "1.05", "", "", "A?B1.05.exe"},
-        {{}, "XY-1", "1.05", "\x01\x02", "9*9", "19*9.exe"},
+        {{"/op=my*name"}, "XY-1", "1.05", "", "", "my*name_1.05"},
+        {{"/i=1?2"}, "XY-1", "1.05", "", "", "11?2"},
+        {{"/tp=A?B (for Z)"}, "XY-1", "1.05", "", "", "A?B1.05"},
+        {{}, "XY-1", "1.05", "\x01\x02", "9*9", "19*9"},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -409,7 +401,8 @@ TEST_F(MainteDlgTest, NameCharactersFromImageBytes) {
                 w.TypeText(IDC_INQUIRY_REV, c.typedRevision);
         });
         EXPECT_TRUE(d.m_bLoaded);
-        EXPECT_EQ(folder + kPathSeparator + c.name, f.Find(IDD_MAINTE)->Text(IDC_OUTPUT_FILE));
+        EXPECT_EQ(folder + kPathSeparator + c.name + kUpdaterSuffix,
+                  f.Find(IDD_MAINTE)->Text(IDC_OUTPUT_FILE));
     }
 }
 
@@ -421,7 +414,7 @@ TEST_F(MainteDlgTest, CoreOnlyParameterFileNamesTheOutputCore) {
     Run();
     EXPECT_TRUE(dlg.m_bLoaded);
     EXPECT_EQ("", W().Text(IDC_MAIN_NAME));
-    EXPECT_EQ(Out("12345CORE.exe"), W().Text(IDC_OUTPUT_FILE));
+    EXPECT_EQ(Out(std::string("12345CORE") + kUpdaterSuffix), W().Text(IDC_OUTPUT_FILE));
 }
 
 // The filter of the four boxes as it reaches the package, one Generate per case.
@@ -577,7 +570,7 @@ TEST_F(MainteDlgTest, AutomaticRunGeneratesAndEndsUnseen) {
     EXPECT_EQ(kIdOk, Run());
     EXPECT_FALSE(W().everShown);
     EXPECT_TRUE(W().messageBoxes.empty());
-    const std::string out = Out("ZX90001.05.exe");
+    const std::string out = Out(std::string("ZX90001.05") + kUpdaterSuffix);
     ASSERT_TRUE(Exists(out));
     CUpdateData back;
     back.ReadPackage(out);

@@ -303,7 +303,7 @@ TEST_F(UpdaterDialog, RunOutcomeWithSkippedDrives) {
     const std::string fails = "fault = WRITE_BUFFER 1 check 4 44 00\n";
     const std::string failed =
         "Updating was failed. Please repeat that. (Error data = 70 00 04 00 00 00 00 0A 00 00 00 "
-        "00 44 00 00 00 00 00 00 00 00 00 00 00 )";
+        "00 44 00 00 00 00 00 00 00 00 00 00 00 )\nHARDWARE ERROR: internal target failure";
     struct Case {
         const char* name;
         std::string drives;
@@ -556,7 +556,7 @@ TEST_F(UpdaterDialog, FirstFailsSecondSucceeds) {
         const std::string failed = "Updating was failed. Please repeat that.";
         const std::string& message = win.Text(IDC_MESSAGE_AREA);
         ASSERT_EQ(0u, message.rfind(failed + " (Error data = 70 00 04 ", 0)) << message;
-        EXPECT_EQ(failed.size() + 88, message.size());
+        EXPECT_EQ("\nHARDWARE ERROR: internal target failure", message.substr(failed.size() + 88));
         EXPECT_EQ("UPDATE", win.Text(IDC_UPDATE_CAPTION));
         EXPECT_TRUE(win.Control(IDC_UPDATE).enabled);
         EXPECT_EQ(Label('D', "1.00"), win.Entries(IDC_DRIVE_LIST)[0]);
