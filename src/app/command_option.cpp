@@ -1,22 +1,7 @@
 #include "app/command_option.h"
 
-#include "package/path_rules.h"
-
-namespace {
-
-bool Starts(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
-}  // namespace
+#include "base/path_rules.h"
+#include "base/text.h"
 
 void CCommandOption::ParseParam(const std::string& text, bool isSwitch, bool /*isLast*/) {
     if (!isSwitch) {
@@ -28,37 +13,37 @@ void CCommandOption::ParseParam(const std::string& text, bool isSwitch, bool /*i
         return;
     }
     // Every row is tested independently: one switch can match several.
-    if (Starts(text, "a"))
+    if (StartsWith(text, "a"))
         m_bAutoGenerate = true;
-    if (Starts(text, "i="))
+    if (StartsWith(text, "i="))
         m_strInquiryRev = text.substr(2);
-    if (Starts(text, "rf="))
+    if (StartsWith(text, "rf="))
         m_strRevFilter = text.substr(3);
-    if (Starts(text, "op="))
+    if (StartsWith(text, "op="))
         m_strOutputName = text.substr(3);
-    if (Starts(text, "tp="))
+    if (StartsWith(text, "tp="))
         m_strTargetProduct = text.substr(3);
-    if (Starts(text, "lw"))
+    if (StartsWith(text, "lw"))
         m_bUnattended = true;
-    if (Starts(text, "ff"))
+    if (StartsWith(text, "ff"))
         m_bFilterFreeMinor = true;
-    if (Starts(text, "no"))
+    if (StartsWith(text, "no"))
         m_bOnlyNewer = true;
-    if (Starts(text, "hc"))
+    if (StartsWith(text, "hc"))
         m_bHideCopyright = true;
-    if (Starts(text, "cc"))
+    if (StartsWith(text, "cc"))
         m_bSameCustomer = true;
-    if (Starts(text, "dl="))
-        m_strDriveLetter = Upper(text).substr(3);
-    if (Starts(text, "au"))
+    if (StartsWith(text, "dl="))
+        m_strDriveLetter = ToUpper(text).substr(3);
+    if (StartsWith(text, "au"))
         m_bAutoStart = true;
-    if (Starts(text, "ae"))
+    if (StartsWith(text, "ae"))
         m_bAutoExit = true;
-    if (Starts(text, "all"))
+    if (StartsWith(text, "all"))
         m_bAllDrives = true;
-    if (Starts(text, "cn="))
-        m_strCustomer = Upper(text).substr(3);
-    if (Starts(text, "s") || Starts(text, "S")) {
+    if (StartsWith(text, "cn="))
+        m_strCustomer = ToUpper(text).substr(3);
+    if (StartsWith(text, "s") || StartsWith(text, "S")) {
         m_bSilent = true;
         m_bAutoStart = true;
         m_bAutoExit = true;
@@ -144,7 +129,7 @@ bool IsKnownSwitch(const std::string& text) {
     static const char* const kRows[] = {"a",  "i=", "rf=", "op=", "tp=", "lw", "ff",
                                         "no", "hc", "cc",  "dl=", "cn=", "s",  "S"};
     for (const char* row : kRows) {
-        if (Starts(text, row))
+        if (StartsWith(text, row))
             return true;
     }
     return false;
@@ -156,8 +141,8 @@ CommandCheck CheckCommandItems(const std::vector<std::string>& items) {
             return {CommandRequest::Help, item};
         if (item == "--version")
             return {CommandRequest::Version, item};
-        const bool unknown = Starts(item, "--")
-                                 ? !Starts(item, "--package=")
+        const bool unknown = StartsWith(item, "--")
+                                 ? !StartsWith(item, "--package=")
                                  : IsSwitchItem(item) && !IsKnownSwitch(item.substr(1));
         if (unknown)
             return {CommandRequest::UsageError, item};

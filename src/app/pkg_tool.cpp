@@ -9,11 +9,12 @@
 #include <memory>
 #include <sstream>
 
+#include "base/file_io.h"
+#include "base/json.h"
+#include "base/path_rules.h"
 #include "base/version.h"
 #include "drive/drive_report.h"
-#include "package/file_io.h"
 #include "package/load_messages.h"
-#include "package/path_rules.h"
 #include "package/sample_images.h"
 #include "package/trailer.h"
 #include "package/update_data.h"
@@ -48,23 +49,6 @@ const char kUsage[] =
     "  build:  the load or generation result code, as in maintenance mode's automatic\n"
     "          run (1-9, 13-15, 18-24; docs/updater.md lists them); 2 for a wrong\n"
     "          command line, 4 for an engine whose own package is broken\n";
-
-std::string Json(const std::string& s) {
-    std::string r = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            r += '\\';
-            r += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            r += buf;
-        } else {
-            r += static_cast<char>(c);
-        }
-    }
-    return r + "\"";
-}
 
 struct ImageInfo {
     std::string kind;
@@ -143,7 +127,7 @@ const char* FaultText(PackageFault f) {
 
 // Whether the file read is signed, and where its package ends: at the end of the file,
 // or in front of the certificate table of a signed one.
-std::string SignatureJson(const CUpdateData& d) {
+std::string SignatureJsonString(const CUpdateData& d) {
     CertificateTable table;
     std::ostringstream o;
     o << "  \"signature\": ";
@@ -228,13 +212,13 @@ int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
     std::ostringstream o;
     o << "{\n";
     o << "  \"file_size\": " << d->m_nEngineSize << ",\n";
-    o << SignatureJson(*d);
+    o << SignatureJsonString(*d);
     o << "  \"offset\": " << t.packageOffset << ",\n";
     o << "  \"length\": " << t.packageLength << ",\n";
-    o << "  \"product\": " << Json(t.product) << ",\n";
-    o << "  \"filter\": " << Json(t.filter) << ",\n";
-    o << "  \"revision\": " << Json(t.revision) << ",\n";
-    o << "  \"minor\": " << Json(t.minor) << ",\n";
+    o << "  \"product\": " << JsonString(t.product) << ",\n";
+    o << "  \"filter\": " << JsonString(t.filter) << ",\n";
+    o << "  \"revision\": " << JsonString(t.revision) << ",\n";
+    o << "  \"minor\": " << JsonString(t.minor) << ",\n";
     o << "  \"flags\": " << t.flags << ",\n";
     const std::pair<uint32_t, const char*> names[] = {{PKGF_FILTER_FREE_MINOR, "FILTER_FREE_MINOR"},
                                                       {PKGF_ONLY_NEWER, "ONLY_NEWER"},
@@ -251,12 +235,12 @@ int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
     bool first = true;
     for (const auto& [bit, name] : names) {
         if (t.flags & bit) {
-            o << (first ? "" : ", ") << Json(name);
+            o << (first ? "" : ", ") << JsonString(name);
             first = false;
         }
     }
     o << "],\n";
-    o << "  \"customer\": " << Json(CustomerFromFlags(t.flags)) << ",\n";
+    o << "  \"customer\": " << JsonString(CustomerFromFlags(t.flags)) << ",\n";
     o << "  \"trailer_seed\": " << ((raw[0] << 8) | raw[1]) << ",\n";
 
     const bool inFile = t.packageOffset <= d->m_nFileSize - kTrailerSize;
@@ -278,11 +262,12 @@ int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
     const auto images = WalkImages(*d);
     for (size_t i = 0; i < images.size(); ++i) {
         const ImageInfo& im = images[i];
-        o << (i ? "," : "") << "\n    {\"kind\": " << Json(im.kind) << ", \"length\": " << im.length
-          << ", \"result\": " << int{im.result} << ", \"size\": " << Json(im.size)
-          << ", \"model\": " << Json(im.model);
+        o << (i ? "," : "") << "\n    {\"kind\": " << JsonString(im.kind)
+          << ", \"length\": " << im.length << ", \"result\": " << int{im.result}
+          << ", \"size\": " << JsonString(im.size) << ", \"model\": " << JsonString(im.model);
         if (im.kind == "MAIN") {
-            o << ", \"revision\": " << Json(im.revision) << ", \"minor\": " << Json(im.minor)
+            o << ", \"revision\": " << JsonString(im.revision)
+              << ", \"minor\": " << JsonString(im.minor)
               << ", \"customer_byte\": " << int{im.customer};
         }
         o << "}";
@@ -290,7 +275,7 @@ int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
     o << (images.empty() ? "" : "\n  ") << "],\n";
     o << "  \"valid\": " << (d->IsPackageBroken() ? "false" : "true");
     if (d->IsPackageBroken())
-        o << ",\n  \"fault\": " << Json(FaultText(d->GetPackageFault()));
+        o << ",\n  \"fault\": " << JsonString(FaultText(d->GetPackageFault()));
     o << "\n}\n";
     out << o.str();
     if (d->IsPackageBroken()) {

@@ -4,8 +4,8 @@
 
 #include "app/command_option.h"
 #include "app/system_services.h"
-#include "package/file_io.h"
-#include "package/path_rules.h"
+#include "base/file_io.h"
+#include "base/path_rules.h"
 #include "ui/mainte_dlg.h"
 #include "ui/varnel_dlg.h"
 

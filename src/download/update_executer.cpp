@@ -5,6 +5,9 @@
 #include <cstring>
 #include <thread>
 
+#include "base/bytes.h"
+#include "base/text.h"
+
 namespace {
 
 constexpr uint32_t kChunkSize = 0x8000;
@@ -28,21 +31,10 @@ const char* const kSpecialModels[] = {
     "KXS-8352R", "KXS-8353R", "KXS-6352R", "KXS-7270T", "END",
 };
 
-uint32_t ReadBigEndian32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-
 std::string Hex32(uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%X", v);
     return buf;
-}
-
-std::string TrimRight(std::string s) {
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    return s;
 }
 
 // " (Status = 08 BUSY)"
@@ -55,7 +47,7 @@ std::string StatusText(uint8_t status) {
 
 // "QZEN DVD-RAM KVS-Q42R": vendor and product as a person reads them.
 std::string Identity(const std::string& vendor, const std::string& product) {
-    return TrimRight(vendor) + " " + TrimRight(product);
+    return TrimRight(vendor, " ") + " " + TrimRight(product, " ");
 }
 
 }  // namespace
@@ -120,7 +112,7 @@ std::string CUpdateExecuter::CheckImageWalk() const {
             return " (Firmware data invalid: " + std::to_string(left) + " bytes at offset " +
                    Hex32(offset) + " are too short for an image header)";
         }
-        const uint32_t code = ReadBigEndian32(m_pImage + offset + kCodeSizeOffset);
+        const uint32_t code = ReadBE32(m_pImage + offset + kCodeSizeOffset);
         if (code > left - kHeaderSize) {
             return " (Firmware data invalid: code size " + Hex32(code) +
                    " of the image at offset " + Hex32(offset) +
@@ -153,8 +145,7 @@ void CUpdateExecuter::Download() {
 
     uint32_t bodyOffset = 0;
     while (bodyOffset < m_nImageLength) {
-        const uint32_t total =
-            ReadBigEndian32(m_pImage + bodyOffset + kCodeSizeOffset) + kHeaderSize;
+        const uint32_t total = ReadBE32(m_pImage + bodyOffset + kCodeSizeOffset) + kHeaderSize;
         uint32_t imageOffset = 0;
         uint32_t remaining = total;
         while (remaining > 0) {
@@ -212,8 +203,8 @@ bool CUpdateExecuter::CheckDriveIdentity() {
         }
         return false;
     }
-    const std::string vendor = InquiryField(inquiry + 8, 8);
-    const std::string product = InquiryField(inquiry + 16, 16);
+    const std::string vendor = FieldText(inquiry + 8, 8);
+    const std::string product = FieldText(inquiry + 16, 16);
     if (vendor != m_target.vendor || product != m_target.product) {
         m_strError = " (" + where + " is now " + Identity(vendor, product) + ", not " +
                      Identity(m_target.vendor, m_target.product) + "; nothing was written)";

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/bytes.h"
+#include "base/text.h"
 #include "drive/concurrent.h"
 #include "drive/simulator.h"
 
@@ -101,13 +103,6 @@ CommandStatus StatusOf(const TransportResult& result, const uint8_t* sense) {
     return kStatusNotCompleted;
 }
 
-std::string InquiryField(const uint8_t* field, size_t width) {
-    std::string s;
-    for (size_t i = 0; i < width && field[i] != 0; ++i)
-        s.push_back(static_cast<char>(field[i]));
-    return s;
-}
-
 std::string ScsiStatusName(uint8_t status) {
     switch (status) {
         case 0x00:
@@ -145,17 +140,10 @@ std::string AddressText(const DriveAddress& address) {
 bool NamesDevice(const std::string& text, const DriveAddress& address) {
     if (address.name.empty())
         return false;
-    auto lower = [](std::string s) {
-        for (char& c : s) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
-        return s;
-    };
-    std::string given = lower(text);
-    if (given.rfind("/dev/", 0) == 0)
+    std::string given = ToLower(text);
+    if (StartsWith(given, "/dev/"))
         given.erase(0, 5);
-    return given == lower(address.name);
+    return given == ToLower(address.name);
 }
 
 void SetTransportFactory(TransportFactory factory) {
@@ -243,9 +231,9 @@ void CDriveControl::AddDrive(const uint8_t* inquiry, const DriveAddress& address
     if ((inquiry[1] & 0x80) == 0)
         return;
     DriveInfo entry;
-    entry.vendor = InquiryField(inquiry + 8, 8);
-    entry.product = InquiryField(inquiry + 16, 16);
-    entry.revision = InquiryField(inquiry + 32, 4);
+    entry.vendor = FieldText(inquiry + 8, 8);
+    entry.product = FieldText(inquiry + 16, 16);
+    entry.revision = FieldText(inquiry + 32, 4);
     entry.address = address;
     if (m_transport == TransportAspi) {
         entry.address.letter = '-';

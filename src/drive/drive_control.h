@@ -97,9 +97,6 @@ std::string AddressText(const DriveAddress& address);
 // in any case ("sr1", "/DEV/SR1").
 bool NamesDevice(const std::string& text, const DriveAddress& address);
 
-// A fixed INQUIRY field up to its first NUL; trailing blanks stay.
-std::string InquiryField(const uint8_t* field, size_t width);
-
 // "BUSY", "RESERVATION CONFLICT", ... for a SCSI status byte; empty for one without a name.
 std::string ScsiStatusName(uint8_t status);
 

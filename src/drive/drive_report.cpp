@@ -3,31 +3,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/json.h"
+#include "base/text.h"
+
 namespace {
 
 constexpr uint8_t kLongInquiryLength = 48;
-
-bool IsAsciiAlnum(uint8_t c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char ch : s) {
-        const auto c = static_cast<uint8_t>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c >= 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
 
 struct DriveLine {
     std::string label, vendor, product, revision, minor;

@@ -1,6 +1,6 @@
 #include "drive/sense_text.h"
 
-#include <cstdio>
+#include "base/text.h"
 
 namespace {
 
@@ -57,17 +57,11 @@ constexpr const char* kKeyNames[16] = {
     nullptr,          "VOLUME OVERFLOW", "MISCOMPARE",     nullptr,
 };
 
-std::string Hex2(unsigned value) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-    return text;
-}
-
 }  // namespace
 
 std::string SenseKeyName(uint8_t key) {
     const char* name = kKeyNames[key & 0x0F];
-    return name != nullptr ? name : "SENSE KEY " + Hex2(key & 0x0F);
+    return name != nullptr ? name : "SENSE KEY " + HexByte(key & 0x0F);
 }
 
 std::string SenseWords(const uint8_t* sense) {
@@ -84,7 +78,7 @@ std::string SenseWords(const uint8_t* sense) {
     }
     if (asc == 0 && ascq == 0)
         return SenseKeyName(key);
-    return SenseKeyName(key) + ": ASC/ASCQ " + Hex2(asc) + "/" + Hex2(ascq);
+    return SenseKeyName(key) + ": ASC/ASCQ " + HexByte(asc) + "/" + HexByte(ascq);
 }
 
 std::string CommandName(uint8_t opcode) {
@@ -102,6 +96,6 @@ std::string CommandName(uint8_t opcode) {
         case 0x3C:
             return "READ BUFFER";
         default:
-            return "command " + Hex2(opcode);
+            return "command " + HexByte(opcode);
     }
 }

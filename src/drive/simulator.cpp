@@ -9,8 +9,10 @@
 #include <mutex>
 #include <thread>
 
-#include "package/file_io.h"
-#include "package/path_rules.h"
+#include "base/bytes.h"
+#include "base/file_io.h"
+#include "base/path_rules.h"
+#include "base/text.h"
 
 namespace {
 
@@ -77,10 +79,7 @@ struct Image {
     uint32_t DeclaredLength() const {
         if (received < 72)
             return 0;
-        const uint32_t code = static_cast<uint32_t>(header[68]) << 24 |
-                              static_cast<uint32_t>(header[69]) << 16 |
-                              static_cast<uint32_t>(header[70]) << 8 | header[71];
-        return code + kImageHeader;
+        return ReadBE32(header + 68) + kImageHeader;
     }
     bool IsMain() const { return received >= 28 && std::memcmp(header + 24, "MAIN", 4) == 0; }
 };
@@ -149,12 +148,6 @@ Outcome Check(uint8_t key, uint8_t asc, uint8_t ascq) {
     return o;
 }
 
-std::string Hex2(unsigned v) {
-    char buf[4];
-    std::snprintf(buf, sizeof buf, "%02X", v & 0xFF);
-    return buf;
-}
-
 std::string Hex16(uint64_t v) {
     char buf[20];
     std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
@@ -170,7 +163,7 @@ std::string Quote(const uint8_t* field, size_t width) {
             s += '\\';
             s += static_cast<char>(c);
         } else if (c < 0x20 || c >= 0x7F) {
-            s += "\\x" + Hex2(c);
+            s += "\\x" + HexByte(c);
         } else {
             s += static_cast<char>(c);
         }
@@ -377,13 +370,8 @@ bool ParseFault(const std::vector<Token>& t, Fault* f, std::string* why) {
     return true;
 }
 
-std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos)
-        return {};
-    const size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
-}
+// Blanks around keys, values and lines of the drive and state files.
+constexpr std::string_view kLineBlanks = " \t\r";
 
 // Removes a comment: '#' outside quotes.
 std::string StripComment(const std::string& line) {
@@ -540,7 +528,7 @@ bool CDriveSimulator::ParseDriveFile(const std::string& fileText, std::string* e
     };
     for (const std::string& line : SplitLines(fileText)) {
         ++number;
-        const std::string text = Trim(StripComment(line));
+        const std::string text = Trim(StripComment(line), kLineBlanks);
         if (text.empty())
             continue;
         if (text == "[drive]") {
@@ -555,7 +543,7 @@ bool CDriveSimulator::ParseDriveFile(const std::string& fileText, std::string* e
         const size_t eq = text.find('=');
         if (eq == std::string::npos)
             return fail("expected 'key = value'");
-        const std::string key = Trim(text.substr(0, eq));
+        const std::string key = Trim(text.substr(0, eq), kLineBlanks);
         std::vector<Token> tokens;
         std::string why;
         if (!Tokenize(text.substr(eq + 1), &tokens, &why))
@@ -792,7 +780,7 @@ bool CDriveSimulator::LoadState(std::string* error) {
     int number = 0;
     for (const std::string& line : SplitLines(stateText)) {
         ++number;
-        const std::string text = Trim(StripComment(line));
+        const std::string text = Trim(StripComment(line), kLineBlanks);
         if (text.empty())
             continue;
         auto fail = [&](const std::string& why) {
@@ -834,7 +822,7 @@ void CDriveSimulator::SaveState() {
         out += p->id + " revision " + Quote(p->revision, 4) + " minor " + Quote(p->minor, 2) +
                " medium " + (p->medium ? "yes" : "no") + " setting";
         for (uint8_t b : p->setting)
-            out += " " + Hex2(b);
+            out += " " + HexByte(b);
         out += '\n';
     }
     const std::string temp = m_statePath + ".new";
@@ -990,7 +978,7 @@ TransportResult CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint
 
         std::string line = d.id + " |";
         for (unsigned i = 0; i < cmd.cdbLength && i < sizeof cmd.cdb; ++i)
-            line += " " + Hex2(cmd.cdb[i]);
+            line += " " + HexByte(cmd.cdb[i]);
         line += cmd.direction == DirectionIn    ? " | in "
                 : cmd.direction == DirectionOut ? " | out "
                                                 : " | none ";
@@ -1004,9 +992,10 @@ TransportResult CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint
         } else if (o.good) {
             line += "good";
         } else if (o.status != 0) {
-            line += "status " + Hex2(o.status);
+            line += "status " + HexByte(o.status);
         } else {
-            line += "check " + Hex2(o.key).substr(1) + "/" + Hex2(o.asc) + "/" + Hex2(o.ascq);
+            line +=
+                "check " + HexByte(o.key).substr(1) + "/" + HexByte(o.asc) + "/" + HexByte(o.ascq);
         }
         if (cmd.cdb[0] == kOpWriteBuffer && cmd.direction == DirectionOut && cmd.buffer) {
             line +=
@@ -1108,10 +1097,8 @@ Outcome CDriveSimulator::WriteBuffer(SimDrive& d, const ScsiCommand& cmd) {
     if (cmd.cdbLength != 10)
         return Check(5, 0x24, 0);
     const uint8_t mode = c[1] & 0x1F;
-    const uint32_t offset =
-        static_cast<uint32_t>(c[3]) << 16 | static_cast<uint32_t>(c[4]) << 8 | c[5];
-    const uint32_t length =
-        static_cast<uint32_t>(c[6]) << 16 | static_cast<uint32_t>(c[7]) << 8 | c[8];
+    const uint32_t offset = ReadBE24(c + 3);
+    const uint32_t length = ReadBE24(c + 6);
     if (cmd.direction != DirectionOut || cmd.length != length ||
         (length > 0 && cmd.buffer == nullptr)) {
         return Check(5, 0x24, 0);
@@ -1180,8 +1167,8 @@ std::vector<SimulatedDriveState> CDriveSimulator::Snapshot() const {
         std::lock_guard<std::mutex> lock(p->mutex);
         SimulatedDriveState s;
         s.id = p->id;
-        s.revision = InquiryField(p->revision, 4);
-        s.minor = InquiryField(p->minor, 2);
+        s.revision = FieldText(p->revision, 4);
+        s.minor = FieldText(p->minor, 2);
         s.customer = p->customer;
         s.medium = p->medium;
         std::memcpy(s.setting, p->setting, 8);

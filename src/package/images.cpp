@@ -11,13 +11,6 @@ constexpr uint32_t kInfoTagOffset = 1248;
 constexpr uint32_t kInfoBlockEnd = 1280;
 constexpr uint32_t kSumBlockWords = 2048;  // words per block of the fast sum
 
-std::string HeaderText(const uint8_t* p, size_t max) {
-    size_t n = 0;
-    while (n < max && p[n] != 0)
-        ++n;
-    return std::string(reinterpret_cast<const char*>(p), n);
-}
-
 }  // namespace
 
 bool CUpdateData::VerifyChecksum(uint32_t offset, uint32_t length) const {
@@ -71,12 +64,12 @@ uint8_t CUpdateData::CheckProgramImage(uint32_t offset, uint32_t length, bool ma
         return broken;
 
     const uint8_t* image = m_pFirmware + offset;
-    m_strImageModel = HeaderText(image + 16, 8);
+    m_strImageModel = FieldText(image + 16, 8);
     if (std::memcmp(image + 24, main ? "MAIN" : "CORE", 4) != 0)
         return invalid;
 
     if (main) {
-        m_strNewRevision = HeaderText(image + 40, 4);
+        m_strNewRevision = FieldText(image + 40, 4);
         m_strNewMinorRev.clear();
         // An image too short to hold the info block has none.
         if (length >= kInfoBlockEnd) {

@@ -1,8 +1,8 @@
 // Parameter file (*.prm) and the Main and Core program files it names.
 #include <cstring>
 
-#include "package/file_io.h"
-#include "package/path_rules.h"
+#include "base/file_io.h"
+#include "base/path_rules.h"
 #include "package/update_data.h"
 
 namespace {

@@ -2,35 +2,29 @@
 
 #include <cstring>
 
+#include "base/bytes.h"
+
 namespace {
 
 constexpr uint32_t kSecurityEntry = 4;  // index of the security directory
 constexpr unsigned kMaxAlignment = 7;   // zero bytes a signer puts before the table
-
-uint32_t LE16(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8);
-}
-
-uint32_t LE32(const uint8_t* p) {
-    return LE16(p) | (LE16(p + 2) << 16);
-}
 
 }  // namespace
 
 bool FindSecurityDirectory(const uint8_t* data, uint32_t size, CertificateTable* table) {
     if (size < 0x40 || data[0] != 'M' || data[1] != 'Z')
         return false;
-    const uint64_t pe = LE32(data + 0x3C);
+    const uint64_t pe = ReadLE32(data + 0x3C);
     // "PE\0\0", then the 20-byte file header, then the optional header.
     if (pe + 24 > size || std::memcmp(data + pe, "PE\0\0", 4) != 0)
         return false;
     const uint64_t optional = pe + 24;
-    const uint64_t optionalSize = LE16(data + pe + 20);
+    const uint64_t optionalSize = ReadLE16(data + pe + 20);
     if (optional + 2 > size)
         return false;
     uint64_t countAt = 0;
     uint64_t directories = 0;
-    switch (LE16(data + optional)) {
+    switch (ReadLE16(data + optional)) {
         case 0x10B:  // PE32
             countAt = optional + 92;
             directories = optional + 96;
@@ -44,12 +38,12 @@ bool FindSecurityDirectory(const uint8_t* data, uint32_t size, CertificateTable*
     }
     const uint64_t entry = directories + 8 * kSecurityEntry;
     if (entry + 8 > size || entry + 8 > optional + optionalSize ||
-        LE32(data + countAt) <= kSecurityEntry) {
+        ReadLE32(data + countAt) <= kSecurityEntry) {
         return false;
     }
     table->entryOffset = static_cast<uint32_t>(entry);
-    table->offset = LE32(data + entry);
-    table->size = LE32(data + entry + 4);
+    table->offset = ReadLE32(data + entry);
+    table->size = ReadLE32(data + entry + 4);
     return true;
 }
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "package/file_io.h"
-#include "package/path_rules.h"
+#include "base/file_io.h"
+#include "base/path_rules.h"
 #include "package/trailer.h"
 
 namespace {
@@ -12,21 +12,16 @@ namespace {
 constexpr uint32_t kHeader = 1024;
 constexpr uint32_t kFixWord = 1020;  // header word that balances the sum
 
-void Put(std::vector<uint8_t>& image, size_t at, const std::string& text, size_t width) {
-    for (size_t k = 0; k < width; ++k)
-        image[at + k] = k < text.size() ? text[k] : 0;
-}
-
 }  // namespace
 
 std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& wanted) {
     const uint32_t codeSize =
         wanted.codeSize ? wanted.codeSize : (wanted.main ? 300 * 1024 : 40 * 1024);
     std::vector<uint8_t> image(kHeader + codeSize, 0);
-    Put(image, 16, wanted.model, 8);
-    Put(image, 24, wanted.main ? "MAIN" : "CORE", 4);
+    PutField(image.data() + 16, 8, wanted.model);
+    PutField(image.data() + 24, 4, wanted.main ? "MAIN" : "CORE");
     if (wanted.main)
-        Put(image, 40, wanted.revision, 4);
+        PutField(image.data() + 40, 4, wanted.revision);
     WriteBE32(image.data() + 68, codeSize);
 
     // Code: pseudo-random bytes with zero runs of assorted lengths, like real firmware.
@@ -44,10 +39,10 @@ std::vector<uint8_t> MakeSampleImage(const SampleImageSpec& wanted) {
     }
     if (wanted.main && image.size() >= 1280) {
         std::memset(image.data() + 1248, 0, 32);
-        Put(image, 1248, "ARMS", 4);
+        PutField(image.data() + 1248, 4, "ARMS");
         if (wanted.minor.size() == 2) {
             image[1268] = 1;
-            Put(image, 1269, wanted.minor, 2);
+            PutField(image.data() + 1269, 2, wanted.minor);
         }
         image[1279] = wanted.customer;
     }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "drive/drive_report.h"
 #include "package/update_data.h"
 
@@ -11,45 +12,6 @@ namespace {
 
 constexpr uint8_t kInquiry = 0x12;
 constexpr uint8_t kLongInquiryLength = 48;
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool IsUpperLetter(char c) {
-    return c >= 'A' && c <= 'Z';
-}
-bool IsAsciiAlnum(uint8_t c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-std::string Strip(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsSpace(s[b]))
-        ++b;
-    while (e > b && IsSpace(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
-}
-
-bool StartsWith(const std::string& s, const char* prefix) {
-    return s.rfind(prefix, 0) == 0;
-}
-
-bool EndsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() &&
-           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 // The 48-byte INQUIRY of the selected drive of drive; false when it fails.
 bool ReadLongInquiry(CDriveControl& drive, uint8_t* data) {
@@ -70,37 +32,38 @@ std::string MinorRevision(const uint8_t* inquiry) {
 // The drive's product without a leading type word: "DVD-RAM KVS-Q42R" and
 // "DVDRAM_KVS-Q42R" both give "KVS-Q42R".
 std::string DriveProductName(const std::string& field) {
-    std::string p = Strip(field);
+    std::string p = Trim(field);
     if (!p.empty() && p.find(' ') != std::string::npos) {
         p.erase(0, p.find(' ') + 1);
     } else if (p.find('_') != std::string::npos) {
         p.erase(0, p.find('_') + 1);
     }
-    return Strip(p);
+    return Trim(p);
 }
 
 }  // namespace
 
 ProductClass CUpdateData::ClassifyProductName(const std::string& name) {
-    const std::string n = Upper(Strip(name));
+    const std::string n = ToUpper(Trim(name));
     ProductClass pc;
     if (n == "ALL") {
         pc.kind = 9;
         return pc;
     }
     if (n.size() >= 5 && (StartsWith(n, "KW") || StartsWith(n, "KY"))) {
-        if (n.size() == 5 && IsDigit(n[2]) && IsDigit(n[3]) && IsUpperLetter(n[4])) {
+        if (n.size() == 5 && IsAsciiDigit(n[2]) && IsAsciiDigit(n[3]) && IsAsciiUpper(n[4])) {
             pc.kind = 2;
             pc.series = n[2];
-        } else if (n.size() == 8 && IsDigit(n[2]) && IsDigit(n[3]) && IsUpperLetter(n[4]) &&
-                   IsUpperLetter(n[5]) && IsDigit(n[6]) && IsDigit(n[7])) {
+        } else if (n.size() == 8 && IsAsciiDigit(n[2]) && IsAsciiDigit(n[3]) &&
+                   IsAsciiUpper(n[4]) && IsAsciiUpper(n[5]) && IsAsciiDigit(n[6]) &&
+                   IsAsciiDigit(n[7])) {
             pc.kind = 3;
             pc.series = n[6];
         }
         return pc;
     }
-    if (n.size() >= 8 && StartsWith(n, "KVS") && n[3] == '-' && IsUpperLetter(n[4]) &&
-        IsDigit(n[5]) && IsDigit(n[6]) && IsUpperLetter(n[7])) {
+    if (n.size() >= 8 && StartsWith(n, "KVS") && n[3] == '-' && IsAsciiUpper(n[4]) &&
+        IsAsciiDigit(n[5]) && IsAsciiDigit(n[6]) && IsAsciiUpper(n[7])) {
         pc.kind = 1;
         pc.series = n[5] == '8' ? '1' : 0;
     }
@@ -121,7 +84,7 @@ void CUpdateData::SearchTargets() {
     m_drive.EnumerateDrives(true);
     const unsigned count = m_drive.GetDriveCount();
 
-    const std::string filter = Upper(m_strRevFilter);
+    const std::string filter = ToUpper(m_strRevFilter);
     const bool filterFree = m_bFilterFreeMinor && !m_bMinorRevHidden;
     const uint8_t requiredCustomer = filterFree ? 0 : m_byImageCustomer;
     const std::string packageName =
@@ -139,7 +102,7 @@ void CUpdateData::SearchTargets() {
     std::vector<Passed> passed;
     for (unsigned i = 0; i < count; ++i) {
         const std::string p = DriveProductName(m_drive.GetProduct(i));
-        std::string r = Upper(m_drive.GetRevision(i));
+        std::string r = ToUpper(m_drive.GetRevision(i));
         const ProductClass drive = ClassifyProductName(p);
         if (package.kind == 0 || drive.kind == 0)
             continue;

@@ -19,19 +19,6 @@ constexpr CustomerBit kCustomerBits[] = {
     {"LENOVO", PKGF_CUST_LENOVO},
 };
 
-// Copies up to max bytes, stopping at the first zero byte.
-std::string FieldText(const uint8_t* p, size_t max) {
-    size_t n = 0;
-    while (n < max && p[n] != 0)
-        ++n;
-    return std::string(reinterpret_cast<const char*>(p), n);
-}
-
-void PutField(uint8_t* p, size_t width, const std::string& text) {
-    std::memset(p, 0, width);
-    std::memcpy(p, text.data(), text.size() < width ? text.size() : width);
-}
-
 }  // namespace
 
 uint32_t CustomerFlag(const std::string& customer) {
@@ -58,8 +45,7 @@ void EncodeTrailer(const PackageTrailer& trailer, uint16_t t, uint8_t* out) {
     PutField(out + 26, 4, trailer.filter);
     PutField(out + 30, 4, trailer.revision);
     PutField(out + 34, 2, trailer.minor);
-    for (int i = 0; i < 4; ++i)
-        out[36 + i] = static_cast<uint8_t>(trailer.flags >> (8 * i));
+    WriteLE32(out + 36, trailer.flags);
     std::memcpy(out + 40, kPackageMagic, 32);
     const auto seed = static_cast<uint16_t>(t - kTrailerSeedOffset);
     CUpdateData::Scramble(out + 2, kTrailerSize - 2, seed);
@@ -70,7 +56,7 @@ void EncodeTrailer(const PackageTrailer& trailer, uint16_t t, uint8_t* out) {
 bool DecodeTrailer(const uint8_t* in, PackageTrailer* trailer) {
     uint8_t copy[kTrailerSize];
     std::memcpy(copy, in, kTrailerSize);
-    const auto seed = static_cast<uint16_t>((copy[0] << 8) | copy[1]);
+    const auto seed = static_cast<uint16_t>(ReadBE16(copy));
     CUpdateData::Scramble(copy + 2, kTrailerSize - 2, seed);
     if (std::memcmp(copy + 40, kPackageMagic, 32) != 0)
         return false;
@@ -85,7 +71,6 @@ bool DecodeTrailer(const uint8_t* in, PackageTrailer* trailer) {
     }
     trailer->revision = FieldText(copy + 30, 4);
     trailer->minor = FieldText(copy + 34, 2);
-    trailer->flags = uint32_t{copy[36]} | (uint32_t{copy[37]} << 8) | (uint32_t{copy[38]} << 16) |
-                     (uint32_t{copy[39]} << 24);
+    trailer->flags = ReadLE32(copy + 36);
     return true;
 }

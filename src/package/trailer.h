@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/bytes.h"
+
 inline constexpr uint32_t kTrailerSize = 72;
 inline constexpr uint32_t kBlockHeaderSize = 516;  // body seed + zero-run table
 inline constexpr int kRunEntries = 64;
@@ -44,14 +46,3 @@ std::string CustomerFromFlags(uint32_t flags);
 void EncodeTrailer(const PackageTrailer& trailer, uint16_t t, uint8_t* out);
 // Descrambles a copy; false when the package magic does not match.
 bool DecodeTrailer(const uint8_t* in, PackageTrailer* trailer);
-
-// Big-endian helpers.
-inline uint32_t ReadBE32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-inline void WriteBE32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}

@@ -4,8 +4,8 @@
 #include <ctime>
 #include <new>
 
-#include "package/file_io.h"
-#include "package/path_rules.h"
+#include "base/file_io.h"
+#include "base/path_rules.h"
 
 CUpdateData::CUpdateData()
     : m_pFileImage(new uint8_t[kBufferSize]()),

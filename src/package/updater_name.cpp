@@ -1,13 +1,13 @@
 #include "package/updater_name.h"
 
+#include "base/bytes.h"
+
 EngineKind EngineKindOf(const uint8_t* data, size_t size) {
     if (size >= 4 && data[0] == 0x7F && data[1] == 'E' && data[2] == 'L' && data[3] == 'F')
         return EngineKind::Linux;
     if (size < 64 || data[0] != 'M' || data[1] != 'Z')
         return EngineKind::Unknown;
-    const uint32_t pe = static_cast<uint32_t>(data[60]) | static_cast<uint32_t>(data[61]) << 8 |
-                        static_cast<uint32_t>(data[62]) << 16 |
-                        static_cast<uint32_t>(data[63]) << 24;
+    const uint32_t pe = ReadLE32(data + 60);
     if (pe > size - 4 || data[pe] != 'P' || data[pe + 1] != 'E' || data[pe + 2] != 0 ||
         data[pe + 3] != 0) {
         return EngineKind::Unknown;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "package/file_io.h"
+#include "base/file_io.h"
 #include "package/update_data.h"
 
 uint8_t CUpdateData::ComposePackage() {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <sstream>
 
+#include "base/text.h"
 #include "ui/console_window.h"
 
 const IConsoleLayout* FindConsoleLayout(int templateId) {
@@ -28,16 +29,6 @@ bool COkBoxLayout::Interpret(CConsoleWindow& window, const std::string& line) co
 
 namespace console {
 
-std::string Trim(const std::string& text) {
-    size_t b = 0;
-    size_t e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1])))
-        --e;
-    return text.substr(b, e - b);
-}
-
 bool ParseNumber(const std::string& text, int* value) {
     if (text.empty() || text.size() > 6)
         return false;
@@ -49,12 +40,6 @@ bool ParseNumber(const std::string& text, int* value) {
     }
     *value = n;
     return true;
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 std::string Pad(const std::string& text, size_t width) {

@@ -50,8 +50,6 @@ namespace console {
 // columns: the screen fits a terminal of 80 columns.
 inline constexpr size_t kScreenWidth = 74;
 
-std::string Trim(const std::string& text);
-std::string Upper(std::string text);
 // A whole number of at most six digits.
 bool ParseNumber(const std::string& text, int* value);
 std::string Pad(const std::string& text, size_t width);

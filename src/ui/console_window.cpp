@@ -4,6 +4,7 @@
 #include <chrono>
 #include <sstream>
 
+#include "base/text.h"
 #include "download/update_executer.h"
 #include "ui/console_layout.h"
 

@@ -2,28 +2,18 @@
 
 #include <system_error>
 
+#include "base/file_io.h"
+#include "base/path_rules.h"
 #include "base/system_services.h"
-#include "package/file_io.h"
+#include "base/text.h"
 #include "package/load_messages.h"
-#include "package/path_rules.h"
 #include "package/update_data.h"
 #include "package/updater_name.h"
 
 namespace {
 
-bool IsBlank(uint8_t c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string Trim(const std::string& s) {
-    size_t first = 0;
-    size_t last = s.size();
-    while (first < last && IsBlank(static_cast<uint8_t>(s[first])))
-        ++first;
-    while (last > first && IsBlank(static_cast<uint8_t>(s[last - 1])))
-        --last;
-    return s.substr(first, last - first);
-}
+// Blanks around the fields of a drive list row (a line break ends the row).
+constexpr std::string_view kFieldBlanks = " \t\r\v\f";
 
 // A relative path taken against the current directory, so that it still names the same
 // file after the dialog has entered the parameter file's folder.
@@ -81,7 +71,8 @@ std::vector<DriveListRow> ParseDriveList(const uint8_t* data, size_t size) {
             }
         }
         if (field >= 1)
-            rows.push_back({Trim(fields[0]), Trim(fields[1]), Trim(fields[2])});
+            rows.push_back({Trim(fields[0], kFieldBlanks), Trim(fields[1], kFieldBlanks),
+                            Trim(fields[2], kFieldBlanks)});
     }
     return rows;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "ui/console_layout.h"
 #include "ui/console_window.h"
 #include "ui/mainte_dlg.h"
@@ -134,7 +135,7 @@ private:
         } else if (command == "o" && !bare) {
             w.TypeText(IDC_OUTPUT_FILE, argument);
         } else if (command == "i") {
-            w.TypeText(IDC_INQUIRY_REV, Upper(argument));  // the box forces upper case
+            w.TypeText(IDC_INQUIRY_REV, ToUpper(argument));  // the box forces upper case
         } else if (command == "tp") {
             int n = 0;
             if (!ParseNumber(argument, &n) || n < 1 || n > w.ListGetCount(IDC_PRODUCT_LIST))
@@ -147,7 +148,7 @@ private:
             for (int i = 0; i < 4; ++i) {
                 const size_t k = static_cast<size_t>(i);
                 w.TypeText(IDC_FILTER_1 + i,
-                           k < argument.size() ? Upper(argument.substr(k, 1)) : "*");
+                           k < argument.size() ? ToUpper(argument.substr(k, 1)) : "*");
             }
         } else if (command == "ff" || command == "no" || command == "cc" || command == "hc") {
             if (!bare)
@@ -158,7 +159,7 @@ private:
                                             : IDC_OPT_HIDE_COPYRIGHT);
         } else if (command == "cn") {
             // A code of the list, its number in the list, or nothing for no customer code.
-            const std::string code = Upper(argument);
+            const std::string code = ToUpper(argument);
             int index = -1;
             int n = 0;
             if (ParseNumber(code, &n)) {

@@ -7,7 +7,7 @@
 #include "download/update_executer.h"
 #include "drive/concurrent.h"
 #include "drive/sense_text.h"
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 #include "package/update_data.h"
 #include "ui/about_dlg.h"
 #include "ui/message_dlg.h"

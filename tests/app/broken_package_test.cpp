@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/varnel_app.h"
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 #include "package/sample_images.h"
 #include "package/update_data.h"
 #include "support/fake_services.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/command_option.h"
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "app/pkg_tool.h"
+#include "base/path_rules.h"
 #include "base/version.h"
 #include "drive/drive_control.h"
 #include "drive/simulator.h"
 #include "package/load_messages.h"
-#include "package/path_rules.h"
 #include "package/update_data.h"
 #include "support/pe_files.h"
 #include "support/test_support.h"

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "app/pkg_tool.h"
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 #include "package/update_data.h"
 #include "support/test_support.h"
 

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "app/system_services.h"
+#include "base/path_rules.h"
 #include "package/load_messages.h"
-#include "package/path_rules.h"
 #include "package/sample_images.h"
 #include "support/fake_services.h"
 #include "support/headless_window.h"

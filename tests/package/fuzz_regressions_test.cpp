@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 #include "support/fuzz_targets.h"
 #include "support/test_support.h"
 

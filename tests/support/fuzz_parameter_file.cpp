@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 #include "package/sample_images.h"
 #include "package/update_data.h"
 #include "support/fuzz_targets.h"

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 
 namespace testsupport {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 #include "package/sample_images.h"
 #include "package/update_data.h"
 #include "support/test_support.h"

@@ -10,8 +10,8 @@
 
 #include "app/command_option.h"
 #include "app/varnel_app.h"
+#include "base/path_rules.h"
 #include "package/load_messages.h"
-#include "package/path_rules.h"
 #include "package/sample_images.h"
 #include "package/trailer.h"
 #include "package/update_data.h"

@@ -10,8 +10,8 @@
 #include <iterator>
 #include <memory>
 
+#include "base/path_rules.h"
 #include "download/update_executer.h"
-#include "package/path_rules.h"
 #include "package/update_data.h"
 #include "support/fake_services.h"
 #include "support/headless_window.h"

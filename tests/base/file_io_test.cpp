@@ -1,12 +1,12 @@
 // File access: reads of regular files only, the replacing writer, absolute paths.
-#include "package/file_io.h"
+#include "base/file_io.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "package/path_rules.h"
+#include "base/path_rules.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32

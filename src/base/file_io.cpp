@@ -1,4 +1,4 @@
-#include "package/file_io.h"
+#include "base/file_io.h"
 
 #include <atomic>
 #include <chrono>

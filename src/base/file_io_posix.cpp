@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "package/file_io.h"
+#include "base/file_io.h"
 
 std::FILE* OpenRegularFile(const std::string& path, std::string* why) {
     // Non-blocking, so that opening a pipe or a device cannot wait.
