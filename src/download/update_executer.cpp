@@ -7,6 +7,7 @@
 
 #include "base/bytes.h"
 #include "base/text.h"
+#include "drive/scsi_commands.h"
 
 namespace {
 
@@ -16,14 +17,6 @@ constexpr uint32_t kCodeSizeOffset = 68;
 constexpr unsigned kFinishWaitMs = 3000;
 constexpr int kUnitReadyAttempts = 3;
 constexpr CommandStatus kSequenceError = 0x2C00;
-
-constexpr uint8_t kTestUnitReady = 0x00;
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kStartStopUnit = 0x1B;
-constexpr uint8_t kSendDiagnostic = 0x1D;
-constexpr uint8_t kWriteBuffer = 0x3B;
-constexpr uint8_t kReadBuffer = 0x3C;
-constexpr uint8_t kIdentityLength = 36;
 
 // Models whose setting block is cleared for the download and restored afterwards.
 const char* const kSpecialModels[] = {
@@ -85,10 +78,8 @@ bool CUpdateExecuter::IsUnitReady() {
     if (!m_bDriveChosen)
         return false;
     for (int attempt = 0; attempt < kUnitReadyAttempts; ++attempt) {
-        if (m_drive.SendCommand6(kTestUnitReady, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone) ==
-            kStatusGood) {
+        if (scsi::TestUnitReady(m_drive) == kStatusGood)
             return true;
-        }
     }
     return false;
 }
@@ -96,8 +87,7 @@ bool CUpdateExecuter::IsUnitReady() {
 bool CUpdateExecuter::EjectDisc() {
     if (!m_bDriveChosen)
         return false;
-    return m_drive.SendCommand6(kStartStopUnit, 0, 0, 0, 0x02, 0, nullptr, 0, DirectionNone) ==
-           kStatusGood;
+    return scsi::StartStopUnit(m_drive, false, true) == kStatusGood;
 }
 
 // The code sizes of the image headers must walk the body exactly; otherwise the walk would
@@ -150,19 +140,15 @@ void CUpdateExecuter::Download() {
         uint32_t remaining = total;
         while (remaining > 0) {
             const uint32_t chunk = remaining < kChunkSize ? remaining : kChunkSize;
-            const uint8_t mode = remaining > kChunkSize ? 0x02 : 0x05;
-            // The drive only reads the buffer; the transport interface is not const.
-            auto* data = const_cast<uint8_t*>(m_pImage + bodyOffset);
-            const CommandStatus status = m_drive.SendCommand10(
-                kWriteBuffer, mode, 0x00, static_cast<uint8_t>(imageOffset >> 16),
-                static_cast<uint8_t>(imageOffset >> 8), static_cast<uint8_t>(imageOffset),
-                static_cast<uint8_t>(chunk >> 16), static_cast<uint8_t>(chunk >> 8),
-                static_cast<uint8_t>(chunk), 0x00, data, chunk, DirectionOut);
+            const uint8_t mode =
+                remaining > kChunkSize ? scsi::kModeWriteData : scsi::kModeDownloadSave;
+            const CommandStatus status =
+                scsi::WriteBuffer(m_drive, mode, imageOffset, m_pImage + bodyOffset, chunk);
             if (status != kStatusGood) {
                 if (status == kSequenceError) {
                     SetResult(ResultSequenceError);
                 } else {
-                    ComposeErrorText(kWriteBuffer);
+                    ComposeErrorText(scsi::kOpWriteBuffer);
                     SetResult(ResultFailed);
                 }
                 return;
@@ -185,26 +171,25 @@ bool CUpdateExecuter::CheckDriveIdentity() {
         return false;
     }
     const std::string where = "Drive " + AddressText(m_target.address);
-    uint8_t inquiry[kIdentityLength] = {};
-    if (m_drive.SendCommand6(kInquiry, 0, 0, 0, kIdentityLength, 0, inquiry, kIdentityLength,
-                             DirectionIn) != kStatusGood) {
+    uint8_t inquiry[scsi::kInquiryLength] = {};
+    if (scsi::Inquiry(m_drive, inquiry, scsi::kInquiryLength) != kStatusGood) {
         const CommandCategory category = m_drive.GetLastResult().category;
-        RecordFailure(kInquiry);
+        RecordFailure(scsi::kOpInquiry);
         if (category == CommandCategory::TransportFailure) {
             m_strError = " (" + where + " cannot be reached; nothing was written)";
             return false;
         }
         const std::string words = " (" + where + " does not answer; nothing was written)";
         if (category == CommandCategory::CheckCondition) {
-            ComposeErrorText(kInquiry);
+            ComposeErrorText(scsi::kOpInquiry);
             m_strError = words + m_strError;
         } else {
             m_strError = words + StatusText(m_drive.GetLastResult().scsiStatus);
         }
         return false;
     }
-    const std::string vendor = FieldText(inquiry + 8, 8);
-    const std::string product = FieldText(inquiry + 16, 16);
+    const std::string vendor = scsi::InquiryVendor(inquiry);
+    const std::string product = scsi::InquiryProduct(inquiry);
     if (vendor != m_target.vendor || product != m_target.product) {
         m_strError = " (" + where + " is now " + Identity(vendor, product) + ", not " +
                      Identity(m_target.vendor, m_target.product) + "; nothing was written)";
@@ -235,7 +220,7 @@ bool CUpdateExecuter::PrepareSpecialModel() {
     if (ReadSettingBlock(block) != kStatusGood) {
         m_bSpecialModel = false;
         if (MustStop()) {
-            ComposeErrorText(kReadBuffer);
+            ComposeErrorText(scsi::kOpReadBuffer);
             return false;
         }
         return true;
@@ -244,7 +229,7 @@ bool CUpdateExecuter::PrepareSpecialModel() {
     if (WriteSettingBlock(block) != kStatusGood) {
         m_bSpecialModel = false;
         if (MustStop()) {
-            ComposeErrorText(kWriteBuffer);
+            ComposeErrorText(scsi::kOpWriteBuffer);
             return false;
         }
     }
@@ -258,21 +243,22 @@ bool CUpdateExecuter::MustStop() const {
 }
 
 CommandStatus CUpdateExecuter::ReadSettingBlock(uint8_t* block) {
-    return m_drive.SendCommand10(kReadBuffer, 0x05, 0x04, 0x00, 0x07, 0xD4, 0x00, 0x00, 0x08, 0x44,
-                                 block, 8, DirectionIn);
+    return scsi::ReadBuffer(m_drive, scsi::kSettingBlock, block);
 }
 
 CommandStatus CUpdateExecuter::WriteSettingBlock(uint8_t* block) {
-    return m_drive.SendCommand10(kWriteBuffer, 0x05, 0x04, 0x00, 0x07, 0xD4, 0x00, 0x00, 0x08, 0x44,
-                                 block, 8, DirectionOut);
+    return scsi::WriteBuffer(m_drive, scsi::kSettingBlock, block);
 }
 
 CommandStatus CUpdateExecuter::Finish() {
-    uint8_t parameters[8] = {0x23, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00};
-    const CommandStatus status = m_drive.SendCommand6(kSendDiagnostic, 0x01, 0x00, 0x00, 0x06, 0x00,
-                                                      parameters, 8, DirectionOut);
+    // A parameter list length of 6 in the CDB; the transport sends the 8 bytes of the list.
+    scsi::DiagnosticCdb cdb;
+    cdb.flags = scsi::kDiagnosticUnitOffline;
+    cdb.listLength = 6;
+    const CommandStatus status =
+        scsi::SendDiagnostic(m_drive, cdb, scsi::kFinishParameters, sizeof scsi::kFinishParameters);
     if (status != kStatusGood) {
-        ComposeErrorText(kSendDiagnostic);
+        ComposeErrorText(scsi::kOpSendDiagnostic);
         return status;
     }
     if (m_sleep) {
@@ -287,7 +273,7 @@ CommandStatus CUpdateExecuter::Finish() {
 void CUpdateExecuter::RestoreSpecialModel() {
     if (!m_bSpecialModel)
         return;
-    m_drive.SendCommand6(kTestUnitReady, 0, 0, 0, 0, 0, nullptr, 0, DirectionNone);
+    scsi::TestUnitReady(m_drive);
     uint8_t block[8] = {};
     if (ReadSettingBlock(block) == kStatusGood) {
         block[1] |= 0x40;

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "base/bytes.h"
 #include "base/text.h"
 #include "drive/concurrent.h"
+#include "drive/scsi_commands.h"
 #include "drive/simulator.h"
 
 namespace {
@@ -15,34 +15,24 @@ namespace {
 std::mutex g_factoryMutex;
 TransportFactory g_factory;
 
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kTestUnitReady = 0x00;
-constexpr uint8_t kStartStopUnit = 0x1B;
-constexpr uint8_t kInquiryLength = 36;
 constexpr int kProbeAttempts = 4;
 
 constexpr uint8_t kStatusCheckCondition = 0x02;
 constexpr uint8_t kStatusCommandTerminated = 0x22;
-constexpr uint8_t kSenseKeyUnitAttention = 0x06;
 
 uint32_t TimeoutOf(uint8_t opcode) {
-    return opcode == kInquiry || opcode == kTestUnitReady || opcode == kStartStopUnit
+    return opcode == scsi::kOpInquiry || opcode == scsi::kOpTestUnitReady ||
+                   opcode == scsi::kOpStartStopUnit
                ? kShortTimeoutSeconds
                : kLongTimeoutSeconds;
 }
 
 // Descriptor-format sense (72h/73h) rewritten as fixed format (70h/71h).
 void NormaliseSense(uint8_t* sense) {
-    const uint8_t code = sense[0] & 0x7F;
-    if (code != 0x72 && code != 0x73)
+    if (!scsi::IsDescriptorSense(sense))
         return;
-    const uint8_t key = sense[1] & 0x0F, asc = sense[2], ascq = sense[3];
-    std::memset(sense, 0, kSenseLength);
-    sense[0] = code == 0x72 ? 0x70 : 0x71;
-    sense[2] = key;
-    sense[7] = 10;
-    sense[12] = asc;
-    sense[13] = ascq;
+    scsi::SetFixedSense(sense, sense[1] & 0x0F, sense[2], sense[3],
+                        scsi::SenseResponseCode(sense) == 0x73);
 }
 
 std::unique_ptr<IScsiTransport> CreateDefaultTransport() {
@@ -66,9 +56,8 @@ TransportResult ScsiResult(uint8_t scsiStatus, uint8_t* sense, size_t senseValid
         r.category = CommandCategory::Good;
         return r;
     }
-    const uint8_t code = sense[0] & 0x7F;
-    const bool fixed = (code == 0x70 || code == 0x71) && senseValid >= 14;
-    const bool descriptor = (code == 0x72 || code == 0x73) && senseValid >= 4;
+    const bool fixed = scsi::IsFixedSense(sense) && senseValid >= 14;
+    const bool descriptor = scsi::IsDescriptorSense(sense) && senseValid >= 4;
     const bool withSense = fixed || descriptor;
     if (descriptor)
         NormaliseSense(sense);
@@ -94,13 +83,26 @@ CommandStatus StatusOf(const TransportResult& result, const uint8_t* sense) {
         case CommandCategory::TransportFailure:
             return kStatusTransportFailure;
         case CommandCategory::CheckCondition: {
-            const auto code = static_cast<CommandStatus>(sense[12] << 8 | sense[13]);
+            const auto code =
+                static_cast<CommandStatus>(scsi::SenseAsc(sense) << 8 | scsi::SenseAscq(sense));
             return code != 0 ? code : kStatusNotCompleted;
         }
         case CommandCategory::NotExecuted:
             break;
     }
     return kStatusNotCompleted;
+}
+
+ScsiCommand MakeCommand(const uint8_t* cdb, uint8_t cdbLength, const void* buffer, uint32_t length,
+                        uint8_t direction) {
+    ScsiCommand cmd;
+    std::memcpy(cmd.cdb, cdb, cdbLength < sizeof cmd.cdb ? cdbLength : sizeof cmd.cdb);
+    cmd.cdbLength = cdbLength;
+    // The transport interface is not const: the buffer of data going out is only read.
+    cmd.buffer = const_cast<void*>(buffer);
+    cmd.length = length;
+    cmd.direction = direction;
+    return cmd;
 }
 
 std::string ScsiStatusName(uint8_t status) {
@@ -167,7 +169,7 @@ CDriveControl::~CDriveControl() {
         m_pTransport->Close();
 }
 
-CommandStatus CDriveControl::Execute(ScsiCommand& cmd) {
+CommandStatus CDriveControl::Send(ScsiCommand cmd) {
     if (m_transport != TransportAspi && m_transport != TransportPassThrough) {
         m_lastResult = TransportFailed(0);
         return kStatusTransportFailure;
@@ -175,8 +177,9 @@ CommandStatus CDriveControl::Execute(ScsiCommand& cmd) {
     cmd.timeoutSeconds = TimeoutOf(cmd.cdb[0]);
     for (int repeat = 0;; ++repeat) {
         m_lastResult = m_pTransport->Execute(cmd);
-        const bool unitAttention = m_lastResult.category == CommandCategory::CheckCondition &&
-                                   (m_pTransport->Sense()[2] & 0x0F) == kSenseKeyUnitAttention;
+        const bool unitAttention =
+            m_lastResult.category == CommandCategory::CheckCondition &&
+            scsi::SenseKey(m_pTransport->Sense()) == scsi::kSenseUnitAttention;
         if (!unitAttention || repeat == kUnitAttentionRepeats)
             break;
     }
@@ -186,28 +189,16 @@ CommandStatus CDriveControl::Execute(ScsiCommand& cmd) {
 CommandStatus CDriveControl::SendCommand6(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3,
                                           uint8_t c4, uint8_t c5, void* buffer, uint32_t length,
                                           uint8_t direction) {
-    ScsiCommand cmd;
     const uint8_t cdb[6] = {c0, c1, c2, c3, c4, c5};
-    std::memcpy(cmd.cdb, cdb, sizeof cdb);
-    cmd.cdbLength = 6;
-    cmd.buffer = buffer;
-    cmd.length = length;
-    cmd.direction = direction;
-    return Execute(cmd);
+    return Send(MakeCommand(cdb, sizeof cdb, buffer, length, direction));
 }
 
 CommandStatus CDriveControl::SendCommand10(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3,
                                            uint8_t c4, uint8_t c5, uint8_t c6, uint8_t c7,
                                            uint8_t c8, uint8_t c9, void* buffer, uint32_t length,
                                            uint8_t direction) {
-    ScsiCommand cmd;
     const uint8_t cdb[10] = {c0, c1, c2, c3, c4, c5, c6, c7, c8, c9};
-    std::memcpy(cmd.cdb, cdb, sizeof cdb);
-    cmd.cdbLength = 10;
-    cmd.buffer = buffer;
-    cmd.length = length;
-    cmd.direction = direction;
-    return Execute(cmd);
+    return Send(MakeCommand(cdb, sizeof cdb, buffer, length, direction));
 }
 
 const uint8_t* CDriveControl::GetSenseData() const {
@@ -218,9 +209,8 @@ const uint8_t* CDriveControl::GetSenseData() const {
 
 bool CDriveControl::Probe(uint8_t* inquiry) {
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
-        std::memset(inquiry, 0, kInquiryLength);
-        if (SendCommand6(kInquiry, 0, 0, 0, kInquiryLength, 0, inquiry, kInquiryLength,
-                         DirectionIn) == kStatusGood) {
+        std::memset(inquiry, 0, scsi::kInquiryLength);
+        if (scsi::Inquiry(*this, inquiry, scsi::kInquiryLength) == kStatusGood) {
             return true;
         }
     }
@@ -228,12 +218,12 @@ bool CDriveControl::Probe(uint8_t* inquiry) {
 }
 
 void CDriveControl::AddDrive(const uint8_t* inquiry, const DriveAddress& address) {
-    if ((inquiry[1] & 0x80) == 0)
+    if (!scsi::InquiryRemovable(inquiry))
         return;
     DriveInfo entry;
-    entry.vendor = FieldText(inquiry + 8, 8);
-    entry.product = FieldText(inquiry + 16, 16);
-    entry.revision = FieldText(inquiry + 32, 4);
+    entry.vendor = scsi::InquiryVendor(inquiry);
+    entry.product = scsi::InquiryProduct(inquiry);
+    entry.revision = scsi::InquiryRevision(inquiry);
     entry.address = address;
     if (m_transport == TransportAspi) {
         entry.address.letter = '-';
@@ -272,19 +262,19 @@ bool CDriveControl::EnumerateDrives(bool cdromOnly) {
         }
         channels.push_back(std::move(channel));
     }
-    std::vector<uint8_t> answers(candidates.size() * kInquiryLength);
+    std::vector<uint8_t> answers(candidates.size() * scsi::kInquiryLength);
     std::vector<char> answered(candidates.size(), 0);
     RunConcurrently(candidates.size(), channels.empty() ? 1 : channels.size(),
                     [&](size_t k, size_t worker) {
                         CDriveControl& drive = channels.empty() ? *this : *channels[worker];
                         if (!drive.m_pTransport->Open(candidates[k]))
                             return;
-                        answered[k] = drive.Probe(&answers[k * kInquiryLength]) ? 1 : 0;
+                        answered[k] = drive.Probe(&answers[k * scsi::kInquiryLength]) ? 1 : 0;
                         drive.m_pTransport->Close();
                     });
     for (size_t k = 0; k < candidates.size(); ++k) {
         if (answered[k])
-            AddDrive(&answers[k * kInquiryLength], candidates[k]);
+            AddDrive(&answers[k * scsi::kInquiryLength], candidates[k]);
     }
     SelectDrive(0);
     return true;

@@ -110,6 +110,10 @@ struct ScsiCommand {
     uint32_t timeoutSeconds = kLongTimeoutSeconds;
 };
 
+// A command of cdbLength (6, 10 or 12) CDB bytes; data going out is only read.
+ScsiCommand MakeCommand(const uint8_t* cdb, uint8_t cdbLength, const void* buffer, uint32_t length,
+                        uint8_t direction);
+
 // A way of reaching drives. One instance per CDriveControl; used by one thread at a time.
 class IScsiTransport {
 public:
@@ -163,6 +167,10 @@ public:
     // again, up to kUnitAttentionRepeats times, before its answer counts.
     static constexpr int kUnitAttentionRepeats = 3;
 
+    // Executes one command on the selected drive; scsi_commands.h builds the program's
+    // commands. Its time limit follows from the operation code.
+    CommandStatus Send(ScsiCommand cmd);
+    // The same from CDB bytes.
     CommandStatus SendCommand6(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, uint8_t c4,
                                uint8_t c5, void* buffer, uint32_t length, uint8_t direction);
     CommandStatus SendCommand10(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, uint8_t c4,
@@ -210,7 +218,6 @@ public:
 private:
     void AddDrive(const uint8_t* inquiry, const DriveAddress& address);
     bool Probe(uint8_t* inquiry);
-    CommandStatus Execute(ScsiCommand& cmd);
     // Another drive control over a new channel of this transport; null without channels.
     std::unique_ptr<CDriveControl> NewChannel() const;
 

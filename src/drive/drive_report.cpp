@@ -4,11 +4,9 @@
 #include <vector>
 
 #include "base/json.h"
-#include "base/text.h"
+#include "drive/scsi_commands.h"
 
 namespace {
-
-constexpr uint8_t kLongInquiryLength = 48;
 
 struct DriveLine {
     std::string label, vendor, product, revision, minor;
@@ -47,15 +45,11 @@ std::string DescribeDrives(CDriveControl& drive, bool json) {
         l.device = where.name;
         l.fullAddress = where.fullAddress;
         drive.SelectDrive(i);
-        uint8_t inquiry[kLongInquiryLength] = {};
-        l.inquiryOk = drive.SendCommand6(0x12, 0, 0, 0, kLongInquiryLength, 0, inquiry,
-                                         kLongInquiryLength, DirectionIn) == kStatusGood;
+        uint8_t inquiry[scsi::kLongInquiryLength] = {};
+        l.inquiryOk = scsi::Inquiry(drive, inquiry, scsi::kLongInquiryLength) == kStatusGood;
         if (l.inquiryOk) {
-            l.customer = inquiry[36];
-            if (IsAsciiAlnum(inquiry[38]) && IsAsciiAlnum(inquiry[39])) {
-                l.minor =
-                    std::string(1, static_cast<char>(inquiry[38])) + static_cast<char>(inquiry[39]);
-            }
+            l.customer = scsi::InquiryCustomer(inquiry);
+            l.minor = scsi::InquiryMinorRevision(inquiry);
         }
         lines.push_back(l);
     }

@@ -1,6 +1,7 @@
 #include "drive/sense_text.h"
 
 #include "base/text.h"
+#include "drive/scsi_commands.h"
 
 namespace {
 
@@ -65,11 +66,10 @@ std::string SenseKeyName(uint8_t key) {
 }
 
 std::string SenseWords(const uint8_t* sense) {
-    const uint8_t code = sense[0] & 0x7F;
-    if (code != 0x70 && code != 0x71)
+    if (!scsi::IsFixedSense(sense))
         return std::string();
-    const uint8_t key = sense[2] & 0x0F;
-    const uint8_t asc = sense[12], ascq = sense[13];
+    const uint8_t key = scsi::SenseKey(sense);
+    const uint8_t asc = scsi::SenseAsc(sense), ascq = scsi::SenseAscq(sense);
     if (key == 0 && asc == 0 && ascq == 0)
         return std::string();
     for (const SenseCode& c : kCodes) {
@@ -83,17 +83,17 @@ std::string SenseWords(const uint8_t* sense) {
 
 std::string CommandName(uint8_t opcode) {
     switch (opcode) {
-        case 0x00:
+        case scsi::kOpTestUnitReady:
             return "TEST UNIT READY";
-        case 0x12:
+        case scsi::kOpInquiry:
             return "INQUIRY";
-        case 0x1B:
+        case scsi::kOpStartStopUnit:
             return "START STOP UNIT";
-        case 0x1D:
+        case scsi::kOpSendDiagnostic:
             return "SEND DIAGNOSTIC";
-        case 0x3B:
+        case scsi::kOpWriteBuffer:
             return "WRITE BUFFER";
-        case 0x3C:
+        case scsi::kOpReadBuffer:
             return "READ BUFFER";
         default:
             return "command " + HexByte(opcode);

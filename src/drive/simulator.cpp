@@ -13,19 +13,14 @@
 #include "base/file_io.h"
 #include "base/path_rules.h"
 #include "base/text.h"
+#include "drive/scsi_commands.h"
 
 namespace {
 
-constexpr uint8_t kOpTestUnitReady = 0x00;
-constexpr uint8_t kOpInquiry = 0x12;
-constexpr uint8_t kOpStartStopUnit = 0x1B;
-constexpr uint8_t kOpSendDiagnostic = 0x1D;
-constexpr uint8_t kOpWriteBuffer = 0x3B;
-constexpr uint8_t kOpReadBuffer = 0x3C;
+using namespace scsi;
 
-constexpr uint8_t kSettingCdbTail[9] = {0x05, 0x04, 0x00, 0x07, 0xD4, 0x00, 0x00, 0x08, 0x44};
-constexpr uint8_t kDiagnosticCdb[6] = {0x1D, 0x01, 0x00, 0x00, 0x06, 0x00};
-constexpr uint8_t kDiagnosticList[8] = {0x23, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00};
+// The diagnostic that installs the images received: UnitOffL and a parameter list of 6 bytes.
+constexpr DiagnosticCdb kInstallDiagnostic = {kDiagnosticUnitOffline, 0, 6, 0};
 
 // Header bytes kept of every received image: the 1024-byte header and the MAIN info block.
 constexpr uint32_t kKeptHeader = 1280;
@@ -1015,11 +1010,7 @@ TransportResult CDriveSimulator::Execute(int index, const ScsiCommand& cmd, uint
         return ScsiResult(0, sense, kSenseLength);
     if (o.status != 0)
         return ScsiResult(o.status, sense, 0);
-    sense[0] = 0x70;
-    sense[2] = o.key;
-    sense[7] = 10;
-    sense[12] = o.asc;
-    sense[13] = o.ascq;
+    SetFixedSense(sense, o.key, o.asc, o.ascq);
     return ScsiResult(0x02, sense, kSenseLength);  // CHECK CONDITION
 }
 
@@ -1071,18 +1062,17 @@ Outcome CDriveSimulator::Process(SimDrive& d, const ScsiCommand& cmd) {
         case kOpWriteBuffer:
             return WriteBuffer(d, cmd);
         case kOpReadBuffer:
-            if (cmd.cdbLength != 10 || std::memcmp(c + 1, kSettingCdbTail, 9) != 0) {
+            if (cmd.cdbLength != 10 || !(DecodeBufferCdb(c) == kSettingBlock))
                 return Check(5, 0x24, 0);
-            }
             if (in)
                 std::memcpy(cmd.buffer, d.setting, std::min<uint32_t>(cmd.length, 8));
             return Outcome();
         case kOpSendDiagnostic: {
-            if (cmd.cdbLength != 6 || std::memcmp(c, kDiagnosticCdb, 6) != 0) {
+            if (cmd.cdbLength != 6 || !(DecodeDiagnosticCdb(c) == kInstallDiagnostic))
                 return Check(5, 0x24, 0);
-            }
-            if (cmd.direction != DirectionOut || cmd.buffer == nullptr || cmd.length != 8 ||
-                std::memcmp(cmd.buffer, kDiagnosticList, 8) != 0) {
+            if (cmd.direction != DirectionOut || cmd.buffer == nullptr ||
+                cmd.length != sizeof kFinishParameters ||
+                std::memcmp(cmd.buffer, kFinishParameters, sizeof kFinishParameters) != 0) {
                 return Check(5, 0x26, 0);
             }
             return Install(d);
@@ -1096,21 +1086,22 @@ Outcome CDriveSimulator::WriteBuffer(SimDrive& d, const ScsiCommand& cmd) {
     const uint8_t* c = cmd.cdb;
     if (cmd.cdbLength != 10)
         return Check(5, 0x24, 0);
-    const uint8_t mode = c[1] & 0x1F;
-    const uint32_t offset = ReadBE24(c + 3);
-    const uint32_t length = ReadBE24(c + 6);
+    const BufferCdb fields = DecodeBufferCdb(c);
+    const uint8_t mode = fields.mode & 0x1F;
+    const uint32_t offset = fields.offset;
+    const uint32_t length = fields.length;
     if (cmd.direction != DirectionOut || cmd.length != length ||
         (length > 0 && cmd.buffer == nullptr)) {
         return Check(5, 0x24, 0);
     }
     const auto* data = static_cast<const uint8_t*>(cmd.buffer);
-    if (std::memcmp(c + 1, kSettingCdbTail, 9) == 0) {
+    if (fields == kSettingBlock) {
         Outcome o;
         o.stateChanged = std::memcmp(d.setting, data, 8) != 0;
         std::memcpy(d.setting, data, 8);
         return o;
     }
-    if (c[2] != 0 || (mode != 2 && mode != 5))
+    if (fields.bufferId != 0 || (mode != kModeWriteData && mode != kModeDownloadSave))
         return Check(5, 0x24, 0);
 
     // Program image chunks: each image starts at offset 0 and continues without gaps.
@@ -1121,7 +1112,7 @@ Outcome CDriveSimulator::WriteBuffer(SimDrive& d, const ScsiCommand& cmd) {
         return Check(5, 0x2C, 0x00);
     }
     d.current.Add(data, length);
-    if (mode == 5) {
+    if (mode == kModeDownloadSave) {
         d.receiving = false;
         if (d.verify) {
             if (d.current.received != d.current.DeclaredLength())

@@ -6,27 +6,17 @@
 
 #include "base/text.h"
 #include "drive/drive_report.h"
+#include "drive/scsi_commands.h"
 #include "package/update_data.h"
 
 namespace {
 
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kLongInquiryLength = 48;
+constexpr uint8_t kLongInquiryLength = scsi::kLongInquiryLength;
 
 // The 48-byte INQUIRY of the selected drive of drive; false when it fails.
 bool ReadLongInquiry(CDriveControl& drive, uint8_t* data) {
     std::memset(data, 0, kLongInquiryLength);
-    return drive.SendCommand6(kInquiry, 0, 0, 0, kLongInquiryLength, 0, data, kLongInquiryLength,
-                              DirectionIn) == kStatusGood;
-}
-
-// The minor revision of bytes 38 and 39, when both are ASCII letters or digits.
-std::string MinorRevision(const uint8_t* inquiry) {
-    if (!IsAsciiAlnum(inquiry[38]) || !IsAsciiAlnum(inquiry[39]))
-        return std::string();
-    char text[3];
-    std::snprintf(text, sizeof text, "%c%c", inquiry[38], inquiry[39]);
-    return text;
+    return scsi::Inquiry(drive, data, kLongInquiryLength) == kStatusGood;
 }
 
 // The drive's product without a leading type word: "DVD-RAM KVS-Q42R" and
@@ -75,8 +65,8 @@ uint8_t CUpdateData::GetDriveCustomerCode(uint8_t drive) {
     uint8_t inquiry[kLongInquiryLength];
     if (!ReadLongInquiry(m_drive, inquiry))
         return 0;
-    m_drive.SetCustomerCode(drive, inquiry[36]);
-    return inquiry[36];
+    m_drive.SetCustomerCode(drive, scsi::InquiryCustomer(inquiry));
+    return scsi::InquiryCustomer(inquiry);
 }
 
 void CUpdateData::SearchTargets() {
@@ -141,7 +131,7 @@ void CUpdateData::SearchTargets() {
         m_drive.ForEachDrive(indexes, [&customers](unsigned index, CDriveControl& drive) {
             uint8_t inquiry[kLongInquiryLength];
             if (ReadLongInquiry(drive, inquiry))
-                customers[index] = inquiry[36];
+                customers[index] = scsi::InquiryCustomer(inquiry);
         });
     }
     for (const Passed& d : passed) {
@@ -164,8 +154,8 @@ void CUpdateData::ReadDriveRevision(uint8_t n) {
     m_strCurMinorRev.clear();
     uint8_t inquiry[kLongInquiryLength];
     if (ReadLongInquiry(m_drive, inquiry)) {
-        m_drive.SetCustomerCode(d, inquiry[36]);
-        m_strCurMinorRev = MinorRevision(inquiry);
+        m_drive.SetCustomerCode(d, scsi::InquiryCustomer(inquiry));
+        m_strCurMinorRev = scsi::InquiryMinorRevision(inquiry);
     }
 }
 
@@ -185,7 +175,7 @@ std::vector<DriveRevision> CUpdateData::ReadDriveRevisions(uint8_t first, uint8_
             return;
         for (size_t k = 0; k < indexes.size(); ++k) {
             if (indexes[k] == index)
-                out[k].minor = MinorRevision(inquiry);
+                out[k].minor = scsi::InquiryMinorRevision(inquiry);
         }
     });
     return out;
