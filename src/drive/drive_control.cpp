@@ -130,6 +130,22 @@ std::string ScsiStatusName(uint8_t status) {
     }
 }
 
+std::vector<DriveAddress> AspiAddresses(unsigned adapters) {
+    std::vector<DriveAddress> out;
+    for (unsigned h = 0; h < adapters; ++h) {
+        for (uint8_t t = 0; t < 8; ++t) {
+            for (uint8_t l = 0; l < 4; ++l) {
+                DriveAddress a;
+                a.hostAdapter = static_cast<uint8_t>(h);
+                a.target = t;
+                a.lun = l;
+                out.push_back(a);
+            }
+        }
+    }
+    return out;
+}
+
 std::string AddressText(const DriveAddress& address) {
     if (address.letter != '-')
         return std::string(1, address.letter) + ":";

@@ -91,6 +91,10 @@ struct DriveInfo {
     bool customerKnown = false;
 };
 
+// The addresses an ASPI-style enumeration probes: host adapters 0 to adapters - 1, target ids
+// 0 to 7 and LUNs 0 to 3, the adapter outermost.
+std::vector<DriveAddress> AspiAddresses(unsigned adapters);
+
 // "D:" for a lettered drive, "sr1 [2:0:1:0]" for a named one, "[h.t.l]" for an addressed one.
 std::string AddressText(const DriveAddress& address);
 // Whether text names the drive at address: its device name, also with "/dev/" before it,

@@ -16,6 +16,7 @@
 
 #include "drive/aspi_win32.h"
 #include "drive/drive_control.h"
+#include "drive/scsi_commands.h"
 
 namespace {
 
@@ -85,19 +86,7 @@ public:
     DriveTransport Kind() const override { return TransportAspi; }
 
     std::vector<DriveAddress> Candidates(bool /*cdromOnly*/) override {
-        std::vector<DriveAddress> out;
-        for (unsigned h = 0; h < m_adapters; ++h) {
-            for (uint8_t t = 0; t < 8; ++t) {
-                for (uint8_t l = 0; l < 4; ++l) {
-                    DriveAddress a;
-                    a.hostAdapter = static_cast<uint8_t>(h);
-                    a.target = t;
-                    a.lun = l;
-                    out.push_back(a);
-                }
-            }
-        }
-        return out;
+        return AspiAddresses(m_adapters);
     }
 
     bool Open(const DriveAddress& addr) override {
@@ -162,7 +151,7 @@ public:
         // SS_ERR: the target's status with the sense data of an automatic REQUEST SENSE. A
         // host adapter error without any word from the target never reached the drive.
         const bool senseData =
-            (srb.SenseArea[0] & 0x7F) >= 0x70 && (srb.SenseArea[0] & 0x7F) <= 0x73;
+            scsi::IsFixedSense(srb.SenseArea) || scsi::IsDescriptorSense(srb.SenseArea);
         if (srb.SRB_TargStat == 0 && !senseData && srb.SRB_HaStat != 0)
             return TransportFailed(0);
         const BYTE status = srb.SRB_TargStat != 0 ? srb.SRB_TargStat : kCheckCondition;
