@@ -14,6 +14,7 @@
 #include "base/path_rules.h"
 #include "base/version.h"
 #include "drive/drive_report.h"
+#include "package/customers.h"
 #include "package/load_messages.h"
 #include "package/sample_images.h"
 #include "package/trailer.h"
@@ -354,7 +355,7 @@ std::string DefaultOutputName(const CUpdateData& d, const std::string& prm,
         std::string revision = d.m_strNewRevision;
         if (!d.m_strNewMinorRev.empty())
             revision += "-" + d.m_strNewMinorRev;
-        name += CutsRevisionInName(customer) ? revision.substr(0, 4) : revision;
+        name += CustomerRuleOf(customer).shortRevisionInName ? revision.substr(0, 4) : revision;
     }
     name = FileNameSafe(name) + UpdaterSuffixOf(EngineKindOf(d.m_pFileImage, d.m_nEngineSize));
     const std::string dir = DirectoryPart(prm);
@@ -445,8 +446,10 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
     }
     const std::string customer = get("customer");
     if (!customer.empty() && CustomerFlag(customer) == 0) {
-        err << "varnel-pkg: unknown customer code '" << customer
-            << "' (FUJITSU1, DELL, HPBPC, HPCPC, HPDTOCPE, HPDTOENG, LENOVO)\n";
+        std::string codes;
+        for (const CustomerRule& rule : CustomerRules())
+            codes += (codes.empty() ? "" : ", ") + std::string(rule.code);
+        err << "varnel-pkg: unknown customer code '" << customer << "' (" << codes << ")\n";
         return kExitUsage;
     }
     d->m_strCustomer = customer;

@@ -6,6 +6,7 @@
 #include "app/system_services.h"
 #include "base/file_io.h"
 #include "base/path_rules.h"
+#include "package/customers.h"
 #include "ui/mainte_dlg.h"
 #include "ui/varnel_dlg.h"
 
@@ -83,15 +84,19 @@ bool CVarnelApp::InitInstance() {
     dlg.m_strDriveLetter = option.m_strDriveLetter;
     dlg.m_strExePath = exePath;
 
-    const std::string& customer = m_updateData.m_strCustomer;
-    if (customer == "HPBPC" || customer == "HPCPC" || customer == "HPDTOCPE") {
-        dlg.m_bAutoExit = true;
-        dlg.m_bSilent = true;
-        dlg.m_bAllDrives = true;
-        dlg.m_bAutoStart = true;
-    } else if (customer == "LENOVO") {
-        dlg.m_bAllDrives = true;
-        dlg.m_bAutoStart = true;
+    switch (CustomerRuleOf(m_updateData.m_strCustomer).start) {
+        case CustomerStart::Unattended:
+            dlg.m_bAutoExit = true;
+            dlg.m_bSilent = true;
+            dlg.m_bAllDrives = true;
+            dlg.m_bAutoStart = true;
+            break;
+        case CustomerStart::AllDrives:
+            dlg.m_bAllDrives = true;
+            dlg.m_bAutoStart = true;
+            break;
+        case CustomerStart::AsAsked:
+            break;
     }
 
     m_nExitCode = dlg.DoModal(m_windows);

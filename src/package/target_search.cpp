@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "drive/drive_report.h"
 #include "drive/scsi_commands.h"
+#include "package/customers.h"
 #include "package/update_data.h"
 
 namespace {
@@ -80,7 +81,7 @@ void CUpdateData::SearchTargets() {
     const std::string packageName =
         m_strTargetProduct.empty() ? m_strImageModel : m_strTargetProduct;
     const ProductClass package = ClassifyProductName(packageName);
-    const bool hpDesktop = m_strCustomer == "HPDTOCPE" || m_strCustomer == "HPDTOENG";
+    const bool anyFilter1x = CustomerRuleOf(m_strCustomer).anyFilterForFirstRevisions;
 
     // Drives that pass the product test, with their compare revision and whether they are
     // already excluded; the customer bytes of all of them are read at once.
@@ -107,7 +108,7 @@ void CUpdateData::SearchTargets() {
         if (p != match)
             continue;
 
-        if (StartsWith(r, "COR") || filterFree || (hpDesktop && StartsWith(r, "1."))) {
+        if (StartsWith(r, "COR") || filterFree || (anyFilter1x && StartsWith(r, "1."))) {
             r = filter;
         } else {
             for (size_t k = 0; k < 4 && k < r.size() && k < filter.size(); ++k) {

@@ -2,40 +2,20 @@
 
 #include <cstring>
 
+#include "package/customers.h"
 #include "package/update_data.h"
 
-namespace {
-
-struct CustomerBit {
-    const char* code;
-    uint32_t flag;
-};
-
-// Reading order: a later entry wins when several bits are set.
-constexpr CustomerBit kCustomerBits[] = {
-    {"FUJITSU1", PKGF_CUST_FUJITSU1}, {"DELL", PKGF_CUST_DELL},
-    {"HPBPC", PKGF_CUST_HPBPC},       {"HPCPC", PKGF_CUST_HPCPC},
-    {"HPDTOENG", PKGF_CUST_HPDTOENG}, {"HPDTOCPE", PKGF_CUST_HPDTOCPE},
-    {"LENOVO", PKGF_CUST_LENOVO},
-};
-
-}  // namespace
-
 uint32_t CustomerFlag(const std::string& customer) {
-    for (const auto& c : kCustomerBits) {
-        if (customer == c.code)
-            return c.flag;
-    }
-    return 0;
+    return CustomerRuleOf(customer).flag;
 }
 
 std::string CustomerFromFlags(uint32_t flags) {
-    std::string code;
-    for (const auto& c : kCustomerBits) {
-        if (flags & c.flag)
-            code = c.code;
+    const CustomerRule* found = nullptr;
+    for (const CustomerRule& rule : CustomerRules()) {
+        if ((flags & rule.flag) != 0 && (found == nullptr || rule.readingRank > found->readingRank))
+            found = &rule;
     }
-    return code;
+    return found != nullptr ? found->code : std::string();
 }
 
 void EncodeTrailer(const PackageTrailer& trailer, uint16_t t, uint8_t* out) {

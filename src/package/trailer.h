@@ -39,7 +39,7 @@ struct PackageTrailer {
 
 // The flag bit of a customer code (exact match), 0 for none or any other text.
 uint32_t CustomerFlag(const std::string& customer);
-// The customer code of a flag word: the last set bit in reading order wins.
+// The customer code of a flag word: of several set bits, the one of the highest reading rank.
 std::string CustomerFromFlags(uint32_t flags);
 
 // Writes all 72 bytes: fields, scrambled with (t - 30584) mod 65536, seed in front.

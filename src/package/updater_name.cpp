@@ -19,11 +19,6 @@ const char* UpdaterSuffixOf(EngineKind kind) {
     return kind == EngineKind::Windows ? ".exe" : "";
 }
 
-bool CutsRevisionInName(const std::string& customer) {
-    return customer == "HPBPC" || customer == "HPCPC" || customer == "HPDTOCPE" ||
-           customer == "LENOVO";
-}
-
 std::string ModelNameBase(const std::string& text, bool withPrefix) {
     const size_t dash = text.find('-');
     if (dash != std::string::npos)

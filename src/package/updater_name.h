@@ -15,9 +15,6 @@ EngineKind EngineKindOf(const uint8_t* data, size_t size);
 // ".exe" for the updaters of a Windows engine; nothing for any other.
 const char* UpdaterSuffixOf(EngineKind kind);
 
-// Customers whose updater names carry only the first four revision characters.
-bool CutsRevisionInName(const std::string& customer);
-
 // The product part of an updater name from a model text: what follows its first '-', led by
 // what precedes it when withPrefix is set; without a '-', what precedes its first blank
 // (nothing without a blank either). "XY-12345" gives "12345", with the prefix "XY12345".

@@ -6,6 +6,7 @@
 #include "base/path_rules.h"
 #include "base/system_services.h"
 #include "base/text.h"
+#include "package/customers.h"
 #include "package/load_messages.h"
 #include "package/update_data.h"
 #include "package/updater_name.h"
@@ -35,6 +36,16 @@ std::string FilterEntry(int index) {
     if (index >= 28 && index < kFilterEntryCount)
         return std::string(1, static_cast<char>('0' + (index - 28)));
     return std::string();
+}
+
+int CustomerEntryCount() {
+    return 1 + static_cast<int>(CustomerRules().size());
+}
+
+std::string CustomerEntry(int index) {
+    if (index < 1 || index >= CustomerEntryCount())
+        return std::string();
+    return CustomerRules()[static_cast<size_t>(index - 1)].code;
 }
 
 std::vector<DriveListRow> ParseDriveList(const uint8_t* data, size_t size) {
@@ -149,10 +160,8 @@ void CMainteDlg::OnCommand(int id, int notify) {
 void CMainteDlg::FillCustomerList() {
     Window().ListReset(IDC_CUSTOMER_LIST);
     int selection = -1;
-    for (const char* entry : kCustomerTable) {
-        const std::string text = entry;
-        if (text == "----")
-            break;
+    for (int entry = 0; entry < CustomerEntryCount(); ++entry) {
+        const std::string text = CustomerEntry(entry);
         const int index = Window().ListAdd(IDC_CUSTOMER_LIST, text);
         if (selection < 0 && text == m_strCustomer)
             selection = index;
@@ -279,8 +288,9 @@ void CMainteDlg::BuildOutputName() {
     if (!m_strParamDir.empty())
         out = m_strParamDir + kPathSeparator + out;
     if (!m_strMainName.empty()) {
-        const std::string revision =
-            CutsRevisionInName(m_strCustomer) ? m_strInquiryRev.substr(0, 4) : m_strInquiryRev;
+        const std::string revision = CustomerRuleOf(m_strCustomer).shortRevisionInName
+                                         ? m_strInquiryRev.substr(0, 4)
+                                         : m_strInquiryRev;
         out += m_bInquiryRevFromImage ? FileNameSafe(revision) : revision;
     } else {
         out += "CORE";

@@ -100,9 +100,9 @@ inline constexpr char kUpdaterSuffix[] = "";
 inline constexpr int kFilterEntryCount = 38;
 std::string FilterEntry(int index);
 
-// Customer table; the "----" entry ends it and is not shown.
-inline constexpr const char* kCustomerTable[] = {"",         "FUJITSU1", "DELL",   "HPBPC", "HPCPC",
-                                                 "HPDTOCPE", "HPDTOENG", "LENOVO", "----"};
+// Entries of the Customer list: none (""), then the customer codes.
+int CustomerEntryCount();
+std::string CustomerEntry(int index);
 
 // Drive list file beside the executable: rows of up to three fields.
 inline constexpr char kDriveListName[] = "DriveList.txt";

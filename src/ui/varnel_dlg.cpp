@@ -3,11 +3,12 @@
 #include <cctype>
 #include <cstdio>
 
+#include "base/path_rules.h"
 #include "base/system_services.h"
 #include "download/update_executer.h"
 #include "drive/concurrent.h"
 #include "drive/sense_text.h"
-#include "base/path_rules.h"
+#include "package/customers.h"
 #include "package/update_data.h"
 #include "ui/about_dlg.h"
 #include "ui/message_dlg.h"
@@ -101,7 +102,7 @@ bool CVarnelDlg::OnInitDialog() {
         Window().AppendSystemMenuItem(IDM_ABOUTBOX, aboutItem);
     Window().SetIcon(IDI_MAIN, true);
     Window().SetIcon(IDI_MAIN, false);
-    if (data.m_strCustomer == "HPBPC") {
+    if (CustomerRuleOf(data.m_strCustomer).ownTitle) {
         Window().SetTitle("QUICKBLAZE 1.00");
         Window().SetIcon(IDI_QUICKBLAZE, true);
         Window().SetIcon(IDI_QUICKBLAZE, false);
@@ -136,7 +137,8 @@ bool CVarnelDlg::OnInitDialog() {
     const int count = data.GetTargetCount();
 
     if (count == 0) {
-        m_nExitCode = data.m_strCustomer == "HPDTOCPE" ? kExitNoTargetCpe : kExitPending;
+        m_nExitCode =
+            CustomerRuleOf(data.m_strCustomer).rebootExitCodes ? kExitNoTargetCpe : kExitPending;
         // The unattended run ends after its log, with this code unless the log fails.
         if (m_bSilent && !m_bUnattended)
             EndDialog(m_nExitCode);
@@ -201,7 +203,7 @@ bool CVarnelDlg::OnInitDialog() {
         }
     }
 
-    if (m_bMinorHidden && data.m_strCustomer == "DELL") {
+    if (m_bMinorHidden && CustomerRuleOf(data.m_strCustomer).warnSameOrOlder) {
         if (m_strCurVersion.compare(m_strNewVersion) >= 0) {
             m_strVersionWarning = LoadText(IDS_SAME_OR_OLDER);
         }
@@ -381,7 +383,7 @@ void CVarnelDlg::OnUpdateButton() {
     const std::string& customer = m_pUpdateData->m_strCustomer;
     if (succeeded) {
         m_strMessage = Text(IDS_UPDATE_OK);
-        m_nExitCode = customer == "HPDTOCPE" ? kExitRebootRequired : kExitSuccess;
+        m_nExitCode = CustomerRuleOf(customer).rebootExitCodes ? kExitRebootRequired : kExitSuccess;
         m_bUpdated = true;
     } else if (result == ResultSequenceError) {
         m_strMessage = Text(IDS_REMOVE_DISC);
@@ -397,7 +399,7 @@ void CVarnelDlg::OnUpdateButton() {
     EndBusy();
 
     if (m_bAutoExit) {
-        if (customer == "HPCPC" || customer == "HPDTOCPE")
+        if (CustomerRuleOf(customer).waitBeforeAutoExit)
             m_services.SleepMs(kAutoExitWaitMs);
         EndDialog(m_nExitCode);
     }

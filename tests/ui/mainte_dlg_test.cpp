@@ -558,7 +558,7 @@ TEST_F(MainteDlgTest, CustomerEntryBits) {
         EXPECT_EQ(bits[entry] | PKGF_SAME_CUSTOMER, TrailerOf(out).flags);
         CUpdateData back;
         back.ReadPackage(out);
-        EXPECT_EQ(kCustomerTable[entry], back.m_strCustomer);
+        EXPECT_EQ(CustomerEntry(entry), back.m_strCustomer);
         EXPECT_TRUE(back.m_bSameCustomer);
         EXPECT_FALSE(back.m_bOnlyNewer);
     }
