@@ -51,65 +51,25 @@ const char kUsage[] =
     "          run (1-9, 13-15, 18-24; docs/updater.md lists them); 2 for a wrong\n"
     "          command line, 4 for an engine whose own package is broken\n";
 
-struct ImageInfo {
-    std::string kind;
-    uint32_t offset = 0;
-    uint32_t length = 0;
-    uint8_t result = 0;
-    std::string size, model, revision, minor;
-    uint8_t customer = 0;
-};
-
-// Walks the loaded body image by image as the loader does, keeping each image's values.
-std::vector<ImageInfo> WalkImages(CUpdateData& d) {
-    std::vector<ImageInfo> images;
-    const std::string model = d.m_strImageModel, rev = d.m_strNewRevision,
-                      minor = d.m_strNewMinorRev, mainSize = d.m_strMainSize,
-                      coreSize = d.m_strCoreSize;
-    const uint8_t customer = d.m_byImageCustomer;
-    uint32_t offset = 0;
-    const uint32_t n = d.GetFirmwareLength();
-    while (offset < n) {
-        ImageInfo info;
-        info.offset = offset;
-        const uint32_t remaining = n - offset;
-        uint64_t length = remaining;
-        bool main = false;
-        if (remaining >= kImageHeaderSize) {
-            length = uint64_t{ReadBE32(d.m_pFirmware + offset + 68)} + kImageHeaderSize;
-            main = length >= kMainImageThreshold;
-        }
-        info.kind = main ? "MAIN" : "CORE";
-        d.m_strImageModel.clear();
-        d.m_strNewRevision.clear();
-        d.m_strNewMinorRev.clear();
-        d.m_strMainSize.clear();
-        d.m_strCoreSize.clear();
-        d.m_byImageCustomer = 0;
-        if (remaining < kImageHeaderSize || length > remaining) {
-            info.result = main ? CHECK_MAIN_INVALID : CHECK_CORE_INVALID;
-            info.length = remaining;
-        } else {
-            info.length = static_cast<uint32_t>(length);
-            info.result = d.CheckProgramImage(offset, info.length, main);
-        }
-        info.model = d.m_strImageModel;
-        info.revision = d.m_strNewRevision;
-        info.minor = d.m_strNewMinorRev;
-        info.customer = d.m_byImageCustomer;
-        info.size = main ? d.m_strMainSize : d.m_strCoreSize;
-        images.push_back(info);
-        if (info.result != CHECK_OK)
+// The name of a trailer flag bit; empty for a bit without one.
+std::string FlagName(uint32_t bit) {
+    switch (bit) {
+        case PKGF_FILTER_FREE_MINOR:
+            return "FILTER_FREE_MINOR";
+        case PKGF_ONLY_NEWER:
+            return "ONLY_NEWER";
+        case PKGF_HIDE_COPYRIGHT:
+            return "HIDE_COPYRIGHT";
+        case PKGF_SAME_CUSTOMER:
+            return "SAME_CUSTOMER";
+        default:
             break;
-        offset += info.length;
     }
-    d.m_strImageModel = model;
-    d.m_strNewRevision = rev;
-    d.m_strNewMinorRev = minor;
-    d.m_strMainSize = mainSize;
-    d.m_strCoreSize = coreSize;
-    d.m_byImageCustomer = customer;
-    return images;
+    for (const CustomerRule& rule : CustomerRules()) {
+        if (rule.flag == bit)
+            return std::string("CUST_") + rule.code;
+    }
+    return std::string();
 }
 
 const char* FaultText(PackageFault f) {
@@ -128,17 +88,16 @@ const char* FaultText(PackageFault f) {
 
 // Whether the file read is signed, and where its package ends: at the end of the file,
 // or in front of the certificate table of a signed one.
-std::string SignatureJsonString(const CUpdateData& d) {
-    CertificateTable table;
+std::string SignatureJson(const UpdatePackage& p) {
     std::ostringstream o;
     o << "  \"signature\": ";
-    if (d.GetSignature(&table)) {
-        o << "{\"present\": true, \"table_offset\": " << table.offset
-          << ", \"table_size\": " << table.size << "},\n";
+    if (p.isSigned) {
+        o << "{\"present\": true, \"table_offset\": " << p.signature.offset
+          << ", \"table_size\": " << p.signature.size << "},\n";
     } else {
         o << "{\"present\": false},\n";
     }
-    o << "  \"package_end\": " << d.m_nFileSize << ",\n";
+    o << "  \"package_end\": " << p.usedSize << ",\n";
     return o.str();
 }
 
@@ -157,9 +116,13 @@ int UnknownOption(const std::string& option, std::ostream& err) {
     return kExitUsage;
 }
 
-bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int* code) {
-    d.ReadPackage(file);
-    if (d.m_nEngineSize == 0) {
+// The file's bytes (its first 4 MiB) and its package as the updater reads them; false with
+// *code set when the file cannot be read or carries no package.
+bool ReadUpdater(const std::string& file, std::vector<uint8_t>* bytes, UpdatePackage* p,
+                 std::ostream& err, int* code) {
+    bytes->resize(kBufferSize);
+    const int64_t n = ReadFilePrefix(file, bytes->data(), kBufferSize);
+    if (n <= 0) {
         bool empty = false;
         const std::string why = NoBytesReason(file, &empty);
         if (empty) {
@@ -171,11 +134,11 @@ bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int
         }
         return false;
     }
-    if (d.IsPackageEmpty()) {
-        CertificateTable table;
+    bytes->resize(static_cast<size_t>(n));
+    *p = ParsePackage(*bytes);
+    if (!p->HasPackage()) {
         err << "varnel-pkg: " << file << " carries no update package"
-            << (d.GetSignature(&table) ? " (it is signed; none in front of its signature)" : "")
-            << "\n";
+            << (p->isSigned ? " (it is signed; none in front of its signature)" : "") << "\n";
         *code = kExitNoPackage;
         return false;
     }
@@ -183,12 +146,12 @@ bool LoadPackage(const std::string& file, CUpdateData& d, std::ostream& err, int
 }
 
 // The file that a load failure is about, and why when it could not be read.
-std::string LoadFailureSubject(uint8_t code, const std::string& prm, const CUpdateData& d) {
+std::string LoadFailureSubject(LoadResult code, const std::string& prm, const CUpdateData& d) {
     std::string file = prm;
-    if (code == LOAD_MAIN_OPEN || code == CHECK_MAIN_INVALID || code == CHECK_MAIN_BROKEN ||
+    if (code == LOAD_MAIN_OPEN || code == LOAD_MAIN_INVALID || code == LOAD_MAIN_BROKEN ||
         code == LOAD_MAIN_TOO_SMALL) {
         file = d.m_strMainFile;
-    } else if (code == LOAD_CORE_OPEN || code == CHECK_CORE_INVALID || code == CHECK_CORE_BROKEN ||
+    } else if (code == LOAD_CORE_OPEN || code == LOAD_CORE_INVALID || code == LOAD_CORE_BROKEN ||
                code == LOAD_CORE_TOO_LARGE) {
         file = d.m_strCoreFile;
     }
@@ -202,18 +165,18 @@ std::string LoadFailureSubject(uint8_t code, const std::string& prm, const CUpda
 }
 
 int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
-    auto d = std::make_unique<CUpdateData>();
+    std::vector<uint8_t> bytes;
+    UpdatePackage p;
     int code = 0;
-    if (!LoadPackage(file, *d, err, &code))
+    if (!ReadUpdater(file, &bytes, &p, err, &code))
         return code;
-    PackageTrailer t;
-    const uint8_t* raw = d->m_pFileImage + d->m_nFileSize - kTrailerSize;
-    DecodeTrailer(raw, &t);
+    const PackageTrailer& t = p.trailer;
+    const uint8_t* raw = bytes.data() + p.usedSize - kTrailerSize;
 
     std::ostringstream o;
     o << "{\n";
-    o << "  \"file_size\": " << d->m_nEngineSize << ",\n";
-    o << SignatureJsonString(*d);
+    o << "  \"file_size\": " << p.fileSize << ",\n";
+    o << SignatureJson(p);
     o << "  \"offset\": " << t.packageOffset << ",\n";
     o << "  \"length\": " << t.packageLength << ",\n";
     o << "  \"product\": " << JsonString(t.product) << ",\n";
@@ -221,100 +184,87 @@ int Inspect(const std::string& file, std::ostream& out, std::ostream& err) {
     o << "  \"revision\": " << JsonString(t.revision) << ",\n";
     o << "  \"minor\": " << JsonString(t.minor) << ",\n";
     o << "  \"flags\": " << t.flags << ",\n";
-    const std::pair<uint32_t, const char*> names[] = {{PKGF_FILTER_FREE_MINOR, "FILTER_FREE_MINOR"},
-                                                      {PKGF_ONLY_NEWER, "ONLY_NEWER"},
-                                                      {PKGF_HIDE_COPYRIGHT, "HIDE_COPYRIGHT"},
-                                                      {PKGF_CUST_FUJITSU1, "CUST_FUJITSU1"},
-                                                      {PKGF_CUST_DELL, "CUST_DELL"},
-                                                      {PKGF_SAME_CUSTOMER, "SAME_CUSTOMER"},
-                                                      {PKGF_CUST_HPBPC, "CUST_HPBPC"},
-                                                      {PKGF_CUST_HPCPC, "CUST_HPCPC"},
-                                                      {PKGF_CUST_LENOVO, "CUST_LENOVO"},
-                                                      {PKGF_CUST_HPDTOCPE, "CUST_HPDTOCPE"},
-                                                      {PKGF_CUST_HPDTOENG, "CUST_HPDTOENG"}};
     o << "  \"flag_names\": [";
     bool first = true;
-    for (const auto& [bit, name] : names) {
-        if (t.flags & bit) {
+    for (uint32_t bit = 1; bit != 0; bit <<= 1) {
+        if ((t.flags & bit) == 0)
+            continue;
+        const std::string name = FlagName(bit);
+        if (!name.empty()) {
             o << (first ? "" : ", ") << JsonString(name);
             first = false;
         }
     }
     o << "],\n";
     o << "  \"customer\": " << JsonString(CustomerFromFlags(t.flags)) << ",\n";
-    o << "  \"trailer_seed\": " << ((raw[0] << 8) | raw[1]) << ",\n";
-
-    const bool inFile = t.packageOffset <= d->m_nFileSize - kTrailerSize;
-    if (inFile) {
-        const uint8_t* block = d->m_pFileImage + t.packageOffset;
-        o << "  \"body_seed\": " << ((block[0] << 8) | block[1]) << ",\n";
-    }
+    o << "  \"trailer_seed\": " << ReadBE16(raw) << ",\n";
+    if (t.packageOffset <= p.usedSize - kTrailerSize)
+        o << "  \"body_seed\": " << ReadBE16(bytes.data() + t.packageOffset) << ",\n";
     o << "  \"runs\": [";
-    if (d->GetPackageFault() != PackageFault::Bounds && inFile) {
-        const uint8_t* block = d->m_pFileImage + t.packageOffset;
-        for (int j = 0; j < kRunEntries && ReadBE32(block + 260 + 4 * j) != 0; ++j) {
-            o << (j ? ", " : "") << "[" << j << ", " << ReadBE32(block + 4 + 4 * j) << ", "
-              << ReadBE32(block + 260 + 4 * j) << "]";
-        }
+    for (size_t j = 0; j < p.runs.size(); ++j) {
+        o << (j ? ", " : "") << "[" << j << ", " << p.runs[j].position << ", " << p.runs[j].length
+          << "]";
     }
     o << "],\n";
-    o << "  \"body_size\": " << d->GetFirmwareLength() << ",\n";
+    o << "  \"body_size\": " << p.firmware.size() << ",\n";
     o << "  \"images\": [";
-    const auto images = WalkImages(*d);
-    for (size_t i = 0; i < images.size(); ++i) {
-        const ImageInfo& im = images[i];
-        o << (i ? "," : "") << "\n    {\"kind\": " << JsonString(im.kind)
+    for (size_t i = 0; i < p.images.size(); ++i) {
+        const ImageFacts& im = p.images[i];
+        o << (i ? "," : "") << "\n    {\"kind\": " << JsonString(im.main ? "MAIN" : "CORE")
           << ", \"length\": " << im.length << ", \"result\": " << int{im.result}
-          << ", \"size\": " << JsonString(im.size) << ", \"model\": " << JsonString(im.model);
-        if (im.kind == "MAIN") {
+          << ", \"size\": " << JsonString(im.sizeText) << ", \"model\": " << JsonString(im.model);
+        if (im.main) {
             o << ", \"revision\": " << JsonString(im.revision)
               << ", \"minor\": " << JsonString(im.minor)
               << ", \"customer_byte\": " << int{im.customer};
         }
         o << "}";
     }
-    o << (images.empty() ? "" : "\n  ") << "],\n";
-    o << "  \"valid\": " << (d->IsPackageBroken() ? "false" : "true");
-    if (d->IsPackageBroken())
-        o << ",\n  \"fault\": " << JsonString(FaultText(d->GetPackageFault()));
+    o << (p.images.empty() ? "" : "\n  ") << "],\n";
+    const bool broken = p.fault != PackageFault::None;
+    o << "  \"valid\": " << (broken ? "false" : "true");
+    if (broken)
+        o << ",\n  \"fault\": " << JsonString(FaultText(p.fault));
     o << "\n}\n";
     out << o.str();
-    if (d->IsPackageBroken()) {
-        err << "varnel-pkg: the package of " << file
-            << " is broken: " << FaultText(d->GetPackageFault()) << "\n";
+    if (broken) {
+        err << "varnel-pkg: the package of " << file << " is broken: " << FaultText(p.fault)
+            << "\n";
         return kExitBroken;
     }
     return 0;
 }
 
 int Extract(const std::string& file, const std::string& dir, std::ostream& out, std::ostream& err) {
-    auto d = std::make_unique<CUpdateData>();
+    std::vector<uint8_t> bytes;
+    UpdatePackage p;
     int code = 0;
-    if (!LoadPackage(file, *d, err, &code))
+    if (!ReadUpdater(file, &bytes, &p, err, &code))
         return code;
-    if (d->IsPackageBroken()) {
-        err << "varnel-pkg: the package of " << file
-            << " is broken: " << FaultText(d->GetPackageFault()) << "; nothing extracted\n";
+    if (p.fault != PackageFault::None) {
+        err << "varnel-pkg: the package of " << file << " is broken: " << FaultText(p.fault)
+            << "; nothing extracted\n";
         return kExitBroken;
     }
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);  // a failure shows in the writes below
     std::map<std::string, int> seen;
     std::string prm;
-    for (const ImageInfo& im : WalkImages(*d)) {
-        std::string name = im.kind == "MAIN" ? "main" : "core";
+    for (const ImageFacts& im : p.images) {
+        const char* kind = im.main ? "MAIN" : "CORE";
+        std::string name = im.main ? "main" : "core";
         if (seen[name]++)
             name += std::to_string(seen[name]);
         name += ".bin";
         const std::string path = dir + kPathSeparator + name;
-        if (!WriteWholeFile(path, d->m_pFirmware + im.offset, im.length)) {
+        if (!WriteWholeFile(path, p.firmware.data() + im.offset, im.length)) {
             err << "varnel-pkg: cannot write " << path << "\n";
             return kExitIo;
         }
         // The number only tells the kinds apart: above 262144 for a Main program file.
-        const uint32_t number = im.kind == "MAIN" && im.length <= 262144 ? 262145 : im.length;
+        const uint32_t number = im.main && im.length <= 262144 ? 262145 : im.length;
         prm += name + " " + std::to_string(number) + "\r\n";
-        out << path << " (" << im.kind << ", " << im.length << " bytes)\n";
+        out << path << " (" << kind << ", " << im.length << " bytes)\n";
     }
     const std::string prmPath = dir + kPathSeparator + "package.prm";
     if (prm.size() < 100 &&
@@ -404,7 +354,7 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
     d->m_strCustomer.clear();
     d->m_bFilterFreeMinor = d->m_bOnlyNewer = d->m_bHideCopyright = d->m_bSameCustomer = false;
 
-    const uint8_t load = d->LoadParameterFile(get("prm"));
+    const LoadResult load = d->LoadParameterFile(get("prm"));
     if (load != LOAD_OK) {
         err << "varnel-pkg: " << LoadResultMessage(load).text << " ("
             << LoadFailureSubject(load, get("prm"), *d) << ")\n";
@@ -465,7 +415,7 @@ int Build(const std::map<std::string, std::string>& opts, std::ostream& out, std
     }
     const std::string output =
         opts.count("out") ? get("out") : DefaultOutputName(*d, get("prm"), customer);
-    const uint8_t r = d->WritePackage(output);
+    const LoadResult r = d->WritePackage(output);
     if (r != LOAD_OK) {
         err << "varnel-pkg: " << LoadResultMessage(r).text << " (" << output << ")\n";
         return r;

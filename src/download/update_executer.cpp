@@ -5,15 +5,13 @@
 #include <cstring>
 #include <thread>
 
-#include "base/bytes.h"
 #include "base/text.h"
 #include "drive/scsi_commands.h"
+#include "package/program_image.h"
 
 namespace {
 
 constexpr uint32_t kChunkSize = 0x8000;
-constexpr uint32_t kHeaderSize = 1024;
-constexpr uint32_t kCodeSizeOffset = 68;
 constexpr unsigned kFinishWaitMs = 3000;
 constexpr int kUnitReadyAttempts = 3;
 constexpr CommandStatus kSequenceError = 0x2C00;
@@ -28,6 +26,26 @@ std::string Hex32(uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%X", v);
     return buf;
+}
+
+// The code sizes of the image headers must walk the body exactly; otherwise the walk would
+// read past the body or never advance. Empty when they do.
+std::string WalkError(const std::vector<ImageSlot>& images) {
+    for (const ImageSlot& image : images) {
+        switch (image.fit) {
+            case ImageSlot::Fit::Whole:
+                break;
+            case ImageSlot::Fit::HeaderCut:
+                return " (Firmware data invalid: " + std::to_string(image.length) +
+                       " bytes at offset " + Hex32(image.offset) +
+                       " are too short for an image header)";
+            case ImageSlot::Fit::RunsPast:
+                return " (Firmware data invalid: code size " + Hex32(image.codeSize) +
+                       " of the image at offset " + Hex32(image.offset) +
+                       " runs past the end of the firmware data)";
+        }
+    }
+    return {};
 }
 
 // " (Status = 08 BUSY)"
@@ -90,33 +108,15 @@ bool CUpdateExecuter::EjectDisc() {
     return scsi::StartStopUnit(m_drive, false, true) == kStatusGood;
 }
 
-// The code sizes of the image headers must walk the body exactly; otherwise the walk would
-// read past the body or never advance. Returns an empty string when they do.
-std::string CUpdateExecuter::CheckImageWalk() const {
-    uint32_t offset = 0;
-    if (m_nImageLength > 0 && m_pImage == nullptr)
-        return " (No firmware data to send)";
-    while (offset < m_nImageLength) {
-        const uint32_t left = m_nImageLength - offset;
-        if (left < kHeaderSize) {
-            return " (Firmware data invalid: " + std::to_string(left) + " bytes at offset " +
-                   Hex32(offset) + " are too short for an image header)";
-        }
-        const uint32_t code = ReadBE32(m_pImage + offset + kCodeSizeOffset);
-        if (code > left - kHeaderSize) {
-            return " (Firmware data invalid: code size " + Hex32(code) +
-                   " of the image at offset " + Hex32(offset) +
-                   " runs past the end of the firmware data)";
-        }
-        offset += code + kHeaderSize;
-    }
-    return {};
-}
-
 void CUpdateExecuter::Download() {
     m_nBytesSent.store(0, std::memory_order_relaxed);
     m_failure = CommandFailure();
-    const std::string walkError = CheckImageWalk();
+    std::vector<ImageSlot> images;
+    std::string walkError = " (No firmware data to send)";
+    if (m_pImage != nullptr || m_nImageLength == 0) {
+        images = LayOutImages({m_pImage, m_nImageLength});
+        walkError = WalkError(images);
+    }
     if (!walkError.empty()) {
         m_strError = walkError;
         SetResult(ResultFailed);
@@ -133,11 +133,10 @@ void CUpdateExecuter::Download() {
         return;
     }
 
-    uint32_t bodyOffset = 0;
-    while (bodyOffset < m_nImageLength) {
-        const uint32_t total = ReadBE32(m_pImage + bodyOffset + kCodeSizeOffset) + kHeaderSize;
+    for (const ImageSlot& image : images) {
+        uint32_t bodyOffset = image.offset;
         uint32_t imageOffset = 0;
-        uint32_t remaining = total;
+        uint32_t remaining = image.length;
         while (remaining > 0) {
             const uint32_t chunk = remaining < kChunkSize ? remaining : kChunkSize;
             const uint8_t mode =

@@ -83,7 +83,6 @@ private:
     // The last command was refused by the system or found the drive gone.
     bool MustStop() const;
     bool CheckDriveIdentity();
-    std::string CheckImageWalk() const;
     CommandStatus ReadSettingBlock(uint8_t* block);
     CommandStatus WriteSettingBlock(uint8_t* block);
 

@@ -1,6 +1,7 @@
 // Zero-run packing of the firmware body into the package block, and back.
 #include <cstring>
 
+#include "package/codec.h"
 #include "package/update_data.h"
 
 namespace {
@@ -76,7 +77,55 @@ bool CUpdateData::PackFirmware() {
     return true;
 }
 
-bool CUpdateData::UnpackFirmware() {
+bool UnpackBody(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset, uint8_t* out,
+                uint32_t capacity, uint32_t* length) {
+    if (!IsUnpackableBlock(blockLength, packageOffset))
+        return false;
+    const uint32_t start = packageOffset;
+    const uint32_t trailer = packageOffset + blockLength;
+    CRunCursor runs(block);
+    const ZeroRun& run = runs.Run();  // follows the cursor
+    uint32_t n = 0;
+    uint32_t i = start + kBlockHeaderSize;
+    while (i < trailer) {
+        if (run.length > 0 && run.position == i) {
+            if (run.length > capacity - n)
+                return false;
+            std::memset(out + n, 0, run.length);
+            n += run.length;
+            runs.Next();
+        }
+        // Literal bytes up to the next recorded position (at least byte i itself).
+        uint32_t end = trailer;
+        if (run.length > 0 && run.position > i && run.position < trailer)
+            end = run.position;
+        const uint32_t count = end - i;
+        if (count > capacity - n)
+            return false;
+        std::memcpy(out + n, block + (i - start), count);
+        n += count;
+        i = end;
+    }
+    if (run.length > 0 && run.position == trailer) {
+        if (run.length > capacity - n)
+            return false;
+        std::memset(out + n, 0, run.length);
+        n += run.length;
+        runs.Next();
+    }
+    *length = n;
+    // A recorded run that was never reached points outside the packed body.
+    return run.length == 0;
+}
+
+std::vector<ZeroRun> RecordedRuns(const uint8_t* block) {
+    std::vector<ZeroRun> runs;
+    for (CRunCursor cursor(block); cursor.Run().length != 0; cursor.Next())
+        runs.push_back(cursor.Run());
+    return runs;
+}
+
+bool CUpdateData::UnpackWith(UnpackFunction unpack) {
     m_nFirmwareLength = 0;
     if (m_nFileSize < kTrailerSize || m_nFileSize > kBufferSize)
         return false;
@@ -84,46 +133,13 @@ bool CUpdateData::UnpackFirmware() {
     const uint32_t start = m_nPackageOffset;
     if (start > trailer || trailer - start < kBlockHeaderSize)
         return true;  // empty body
-
-    const uint8_t* block = m_pFileImage + start;
-    int j = 0;
-    uint32_t pos = ReadBE32(block + 4);
-    uint32_t len = ReadBE32(block + 260);
-    auto next = [&] {
-        ++j;
-        pos = j < kRunEntries ? ReadBE32(block + 4 + 4 * j) : 0;
-        len = j < kRunEntries ? ReadBE32(block + 260 + 4 * j) : 0;
-    };
-
     uint32_t n = 0;
-    uint32_t i = start + kBlockHeaderSize;
-    while (i < trailer) {
-        if (len > 0 && pos == i) {
-            if (len > kBufferSize - n)
-                return false;
-            std::memset(m_pFirmware + n, 0, len);
-            n += len;
-            next();
-        }
-        // Literal bytes up to the next recorded position (at least byte i itself).
-        uint32_t end = trailer;
-        if (len > 0 && pos > i && pos < trailer)
-            end = pos;
-        const uint32_t count = end - i;
-        if (count > kBufferSize - n)
-            return false;
-        std::memcpy(m_pFirmware + n, m_pFileImage + i, count);
-        n += count;
-        i = end;
-    }
-    if (len > 0 && pos == trailer) {
-        if (len > kBufferSize - n)
-            return false;
-        std::memset(m_pFirmware + n, 0, len);
-        n += len;
-        next();
-    }
+    const bool ok =
+        unpack(m_pFileImage + start, trailer - start, start, m_pFirmware, kBufferSize, &n);
     m_nFirmwareLength = n;
-    // A recorded run that was never reached points outside the packed body.
-    return len == 0;
+    return ok;
+}
+
+bool CUpdateData::UnpackFirmware() {
+    return UnpackWith(UnpackBody);
 }

@@ -2,6 +2,7 @@
 // step for step after the package format. The fast forms must give the same results.
 #include <algorithm>
 
+#include "package/codec.h"
 #include "package/update_data.h"
 
 int32_t CUpdateData::ScramblePlain(uint8_t* buffer, int32_t length, uint16_t seed) {
@@ -73,40 +74,37 @@ bool CUpdateData::PackFirmwarePlain() {
     return true;
 }
 
-bool CUpdateData::UnpackFirmwarePlain() {
-    m_nFirmwareLength = 0;
-    if (m_nFileSize < kTrailerSize || m_nFileSize > kBufferSize)
+bool UnpackBodyPlain(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset,
+                     uint8_t* out, uint32_t capacity, uint32_t* length) {
+    if (!IsUnpackableBlock(blockLength, packageOffset))
         return false;
-    const uint32_t trailer = m_nFileSize - kTrailerSize;
-    const uint32_t start = m_nPackageOffset;
-    if (start > trailer || trailer - start < kBlockHeaderSize)
-        return true;  // empty body
-
-    const uint8_t* block = m_pFileImage + start;
-    int j = 0;
-    uint32_t pos = ReadBE32(block + 4);
-    uint32_t len = ReadBE32(block + 260);
+    const uint32_t start = packageOffset;
+    const uint32_t trailer = packageOffset + blockLength;
+    CRunCursor runs(block);
+    const ZeroRun& run = runs.Run();  // follows the cursor
     uint32_t n = 0;
     auto putRun = [&]() {
-        if (len > kBufferSize - n)
+        if (run.length > capacity - n)
             return false;
-        std::fill_n(m_pFirmware + n, len, uint8_t{0});
-        n += len;
-        ++j;
-        pos = j < kRunEntries ? ReadBE32(block + 4 + 4 * j) : 0;
-        len = j < kRunEntries ? ReadBE32(block + 260 + 4 * j) : 0;
+        std::fill_n(out + n, run.length, uint8_t{0});
+        n += run.length;
+        runs.Next();
         return true;
     };
     for (uint32_t i = start + kBlockHeaderSize; i < trailer; ++i) {
-        if (len > 0 && pos == i && !putRun())
+        if (run.length > 0 && run.position == i && !putRun())
             return false;
-        if (n == kBufferSize)
+        if (n == capacity)
             return false;
-        m_pFirmware[n++] = m_pFileImage[i];
+        out[n++] = block[i - start];
     }
-    if (len > 0 && pos == trailer && !putRun())
+    if (run.length > 0 && run.position == trailer && !putRun())
         return false;
-    m_nFirmwareLength = n;
+    *length = n;
     // A recorded run that was never reached points outside the packed body.
-    return len == 0;
+    return run.length == 0;
+}
+
+bool CUpdateData::UnpackFirmwarePlain() {
+    return UnpackWith(UnpackBodyPlain);
 }

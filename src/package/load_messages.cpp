@@ -1,28 +1,26 @@
 #include "package/load_messages.h"
 
-#include "package/update_data.h"
-
-ResultMessage LoadResultMessage(uint8_t code) {
+ResultMessage LoadResultMessage(LoadResult code) {
     switch (code) {
-        case 1:
+        case LOAD_PARAM_OPEN:
             return {"Can not open Parameter file.", "File open error"};
-        case 2:
+        case LOAD_PARAM_DATA:
             return {"Invalid data in Parameter file.", "File data error"};
-        case 3:
+        case LOAD_MAIN_OPEN:
             return {"Can not open Main program file.", "File open error"};
-        case 4:
+        case LOAD_MAIN_INVALID:
             return {"Invalid data in Main program file.", "File data error"};
-        case 5:
+        case LOAD_MAIN_BROKEN:
             return {"Main program file may be broken.", "File data error"};
-        case 6:
+        case LOAD_CORE_OPEN:
             return {"Can not open Core program file.", "File open error"};
-        case 7:
+        case LOAD_CORE_INVALID:
             return {"Invalid data in Core program file.", "File data error"};
-        case 8:
+        case LOAD_CORE_BROKEN:
             return {"Core program file may be broken.", "File data error"};
-        case 9:
+        case LOAD_OUTPUT_OPEN:
             return {"Can not open output file.", "File open error"};
-        case 13:
+        case LOAD_NO_ENGINE:
             return {"Can not open Updater engine.", "File open error"};
         case LOAD_OUTPUT_TOO_LARGE:
             return {"The updater would be larger than 4 MiB (4194304 bytes).", "File data error"};
@@ -72,7 +70,8 @@ ResultMessage LoadResultMessage(uint8_t code) {
                 "An Inquiry Rev. Filter box holds \"=\" at a position that the revision "
                 "does not have.",
                 "Generation error"};
-        default:
-            return {"Unknown error was occured.", "File open error"};
+        case LOAD_OK:
+            break;
     }
+    return {"Unknown error was occured.", "File open error"};
 }

@@ -1,15 +1,13 @@
 // Texts and captions of the load and generation result codes.
 #pragma once
 
-#include <cstdint>
+#include "package/results.h"
 
 struct ResultMessage {
     const char* text;
     const char* caption;
 };
 
-// Generation refusals of the maintenance dialog; nothing is written.
-inline constexpr uint8_t LOAD_NO_CUSTOMER = 16;      // no entry of the Customer list selected
-inline constexpr uint8_t LOAD_FILTER_REVISION = 17;  // "=" where the revision has no character
-
-ResultMessage LoadResultMessage(uint8_t code);
+// The message of a load or generation result; "Unknown error was occured." for a code
+// without one.
+ResultMessage LoadResultMessage(LoadResult code);

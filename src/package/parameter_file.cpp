@@ -42,7 +42,7 @@ ParamNames ParseParameterData(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-uint8_t CUpdateData::LoadParameterFile(const std::string& path) {
+LoadResult CUpdateData::LoadParameterFile(const std::string& path) {
     const std::string dir = DirectoryPart(path);
     uint8_t data[kParamFileLimit];
     const int64_t n = ReadFilePrefix(path, data, kParamFileLimit);
@@ -55,7 +55,7 @@ uint8_t CUpdateData::LoadParameterFile(const std::string& path) {
     const ParamNames names = ParseParameterData(data, static_cast<size_t>(n));
 
     m_nFirmwareLength = 0;
-    auto load = [&](const std::string& name, bool main) -> uint8_t {
+    auto load = [&](const std::string& name, bool main) -> LoadResult {
         const std::string file = dir.empty() ? name : dir + kPathSeparator + name;
         const uint32_t at = m_nFirmwareLength;
         const int64_t read = ReadFilePrefix(file, m_pFirmware + at, kBufferSize - at);
@@ -65,18 +65,18 @@ uint8_t CUpdateData::LoadParameterFile(const std::string& path) {
         // What follows the image in the buffer reads as zero.
         if (at + count < kBufferSize)
             m_pFirmware[at + count] = 0;
-        uint8_t r = CheckProgramImage(at, count, main);
+        LoadResult r = LoadResultOf(CheckProgramImage(at, count, main));
         m_nFirmwareLength += count;
         // An updater tells the two kinds apart by size alone.
-        if (r == CHECK_OK && main && count < kMainImageThreshold)
+        if (r == LOAD_OK && main && count < kMainImageThreshold)
             r = LOAD_MAIN_TOO_SMALL;
-        if (r == CHECK_OK && !main && count >= kMainImageThreshold)
+        if (r == LOAD_OK && !main && count >= kMainImageThreshold)
             r = LOAD_CORE_TOO_LARGE;
         return r;
     };
     if (!names.main.empty()) {
         m_strMainFile = names.main;
-        if (const uint8_t r = load(names.main, true))
+        if (const LoadResult r = load(names.main, true))
             return r;
     }
     if (!names.core.empty()) {

@@ -12,12 +12,6 @@ CUpdateData::CUpdateData()
       m_pFirmware(new uint8_t[kBufferSize]()),
       m_clock([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
 
-CUpdateData::CUpdateData(std::unique_ptr<IScsiTransport> transport)
-    : m_drive(std::move(transport)),
-      m_pFileImage(new uint8_t[kBufferSize]()),
-      m_pFirmware(new uint8_t[kBufferSize]()),
-      m_clock([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
-
 CUpdateData::~CUpdateData() {
     delete[] m_pFileImage;
     delete[] m_pFirmware;
@@ -29,33 +23,6 @@ bool CUpdateData::HasPackageData() const {
 
 bool CUpdateData::IsPackageEmpty() const {
     return m_nPackageLength == 0;
-}
-
-void CUpdateData::DetectPackage(std::string* trailerRevision, std::string* trailerMinor) {
-    m_nPackageOffset = m_nPackageLength = 0;
-
-    PackageTrailer trailer;
-    if (m_nFileSize < kTrailerSize ||
-        !DecodeTrailer(m_pFileImage + m_nFileSize - kTrailerSize, &trailer)) {
-        return;
-    }
-    m_strTargetProduct = trailer.product;
-    m_strRevFilter = trailer.filter;
-    *trailerRevision = trailer.revision;
-    *trailerMinor = trailer.minor;
-    m_nPackageOffset = trailer.packageOffset;
-    m_nPackageLength = trailer.packageLength;
-    if (trailer.flags & PKGF_FILTER_FREE_MINOR)
-        m_bFilterFreeMinor = true;
-    if (trailer.flags & PKGF_ONLY_NEWER)
-        m_bOnlyNewer = true;
-    if (trailer.flags & PKGF_HIDE_COPYRIGHT)
-        m_bHideCopyright = true;
-    if (trailer.flags & PKGF_SAME_CUSTOMER)
-        m_bSameCustomer = true;
-    const std::string customer = CustomerFromFlags(trailer.flags);
-    if (!customer.empty())
-        m_strCustomer = customer;
 }
 
 void CUpdateData::ReadPackage(const std::string& path) {
@@ -89,64 +56,52 @@ void CUpdateData::ReadPackageFromMemory(const uint8_t* data, size_t size,
 }
 
 void CUpdateData::LoadPackage(uint32_t fileSize) {
-    std::string trailerRevision, trailerMinor;
-    m_nFileSize = m_nEngineSize = fileSize;
+    m_nEngineSize = fileSize;
+    const UpdatePackage p = ParsePackage({m_pFileImage, fileSize});
     // The package of a signed updater ends in front of its certificate table: the bytes
     // in use end there.
-    m_nFileSize = LocatePackageEnd();
-    DetectPackage(&trailerRevision, &trailerMinor);
-    if (m_nPackageLength == 0)
+    m_nFileSize = p.usedSize;
+    m_bSigned = p.isSigned;
+    m_signature = p.signature;
+    m_nPackageOffset = m_nPackageLength = 0;
+    if (!p.trailerFound)
         return;
 
-    // The block must lie inside the file and end exactly at its end, as every writer
-    // makes it; anything else is refused without touching a byte outside the file.
-    const uint32_t size = m_nFileSize;
-    if (m_nPackageLength < kBlockHeaderSize + kTrailerSize || m_nPackageOffset > size ||
-        m_nPackageLength != size - m_nPackageOffset) {
-        m_fault = PackageFault::Bounds;
-    } else {
-        Scramble(m_pFileImage + m_nPackageOffset + 2,
-                 static_cast<int32_t>(m_nPackageLength - kTrailerSize - 2),
-                 static_cast<uint16_t>((m_pFileImage[m_nPackageOffset] << 8) |
-                                       m_pFileImage[m_nPackageOffset + 1]));
-        if (!UnpackFirmware()) {
-            m_fault = PackageFault::RunTable;
-            m_nFirmwareLength = 0;
-        }
-    }
+    const PackageTrailer& trailer = p.trailer;
+    m_strTargetProduct = trailer.product;
+    m_strRevFilter = trailer.filter;
+    m_nPackageOffset = trailer.packageOffset;
+    m_nPackageLength = trailer.packageLength;
+    // Flags only ever set the option members.
+    if (trailer.flags & PKGF_FILTER_FREE_MINOR)
+        m_bFilterFreeMinor = true;
+    if (trailer.flags & PKGF_ONLY_NEWER)
+        m_bOnlyNewer = true;
+    if (trailer.flags & PKGF_HIDE_COPYRIGHT)
+        m_bHideCopyright = true;
+    if (trailer.flags & PKGF_SAME_CUSTOMER)
+        m_bSameCustomer = true;
+    const std::string customer = CustomerFromFlags(trailer.flags);
+    if (!customer.empty())
+        m_strCustomer = customer;
+    if (!p.HasPackage())
+        return;
+
+    m_fault = p.fault;
+    m_byImageCheckResult = p.imageCheck;
+    m_nFirmwareLength = static_cast<uint32_t>(p.firmware.size());
+    if (m_nFirmwareLength != 0)
+        std::memcpy(m_pFirmware, p.firmware.data(), m_nFirmwareLength);
+    // What follows the body reads as zero (the word sum of an odd image at its end).
     if (m_nFirmwareLength < kBufferSize)
         m_pFirmware[m_nFirmwareLength] = 0;
+    for (const ImageFacts& facts : p.images)
+        TakeImageFacts(facts);
 
-    // Walk the program images by their code sizes.
-    uint32_t offset = 0;
-    while (offset < m_nFirmwareLength) {
-        const uint32_t remaining = m_nFirmwareLength - offset;
-        uint8_t r;
-        if (remaining < kImageHeaderSize) {
-            r = CHECK_CORE_INVALID;
-        } else {
-            const uint64_t length =
-                uint64_t{ReadBE32(m_pFirmware + offset + 68)} + kImageHeaderSize;
-            const bool main = length >= kMainImageThreshold;
-            // An image running past the body is invalid; nothing past it is read.
-            if (length > remaining) {
-                r = main ? CHECK_MAIN_INVALID : CHECK_CORE_INVALID;
-            } else {
-                r = CheckProgramImage(offset, static_cast<uint32_t>(length), main);
-            }
-            offset += static_cast<uint32_t>(length > remaining ? remaining : length);
-        }
-        if (r != CHECK_OK) {
-            m_byImageCheckResult = r;
-            m_fault = PackageFault::ImageCheck;
-            break;
-        }
-    }
-
-    if (!trailerRevision.empty())
-        m_strNewRevision = trailerRevision;
-    if (!trailerMinor.empty())
-        m_strNewMinorRev = trailerMinor;
+    if (!trailer.revision.empty())
+        m_strNewRevision = trailer.revision;
+    if (!trailer.minor.empty())
+        m_strNewMinorRev = trailer.minor;
     if (!m_strNewMinorRev.empty()) {
         const std::string dash = m_strNewRevision + "-" + m_strNewMinorRev;
         const std::string underscore = m_strNewRevision + "_" + m_strNewMinorRev;

@@ -10,50 +10,9 @@
 
 #include "drive/drive_control.h"
 #include "package/pe_signature.h"
+#include "package/results.h"
 #include "package/trailer.h"
-
-inline constexpr uint32_t kBufferSize = 4194304;       // both fixed buffers
-inline constexpr uint32_t kPackageModeSize = 1048576;  // larger files are updaters
-inline constexpr uint32_t kMainImageThreshold = 65536;
-inline constexpr uint32_t kImageHeaderSize = 1024;
-
-enum CheckResult : uint8_t {
-    CHECK_OK = 0,
-    CHECK_MAIN_INVALID = 4,
-    CHECK_MAIN_BROKEN = 5,
-    CHECK_CORE_INVALID = 7,
-    CHECK_CORE_BROKEN = 8,
-};
-
-// Load and generation result codes (one code space; texts in load_messages.h).
-enum LoadResult : uint8_t {
-    LOAD_OK = 0,
-    LOAD_PARAM_OPEN = 1,
-    LOAD_PARAM_DATA = 2,
-    LOAD_MAIN_OPEN = 3,
-    LOAD_CORE_OPEN = 6,
-    LOAD_OUTPUT_OPEN = 9,
-    LOAD_NO_ENGINE = 13,
-    LOAD_OUTPUT_TOO_LARGE = 14,
-    LOAD_OUTPUT_WRITE = 15,
-    // An updater's image walk takes images of 64 KiB and more for MAIN, smaller for CORE.
-    LOAD_MAIN_TOO_SMALL = 18,
-    LOAD_CORE_TOO_LARGE = 19,
-    // The updater about to be written would refuse its own package (nothing is written).
-    LOAD_UPDATER_MAIN_INVALID = 20,
-    LOAD_UPDATER_MAIN_BROKEN = 21,
-    LOAD_UPDATER_CORE_INVALID = 22,
-    LOAD_UPDATER_CORE_BROKEN = 23,
-    LOAD_UPDATER_UNREADABLE = 24,
-};
-
-// Why a detected package cannot be used (PackageFault()).
-enum class PackageFault : uint8_t {
-    None,        // no package, or a usable one
-    Bounds,      // trailer offset/length outside the file
-    RunTable,    // zero-run table outside the packed body or overfilling the buffer
-    ImageCheck,  // a program image failed its check (m_byImageCheckResult)
-};
+#include "package/update_package.h"
 
 // A target's current revision (from the drive list) and minor revision (48-byte INQUIRY).
 struct DriveRevision {
@@ -70,13 +29,11 @@ struct ProductClass {
 class CUpdateData {
 public:
     CUpdateData();
-    // A package object that reaches drives only through transport (none when null).
-    explicit CUpdateData(std::unique_ptr<IScsiTransport> transport);
     virtual ~CUpdateData();
     CUpdateData(const CUpdateData&) = delete;
     CUpdateData& operator=(const CUpdateData&) = delete;
 
-    // Package reading and the mode tests.
+    // Package reading (ParsePackage, its values taken into the members) and the mode tests.
     void ReadPackage(const std::string& path);
     // The same, with the file-name rule (minor revision shown) applied to name, the name
     // the program was started by, instead of to path.
@@ -100,10 +57,10 @@ public:
     void SetTargetProduct(const std::string& name) { m_strTargetProduct = name; }
     void SetRevisionFilter(const std::string& filter) { m_strRevFilter = filter; }
 
-    // Program images.
+    // Program images in m_pFirmware (InspectImage, its values taken into the members).
     bool VerifyChecksum(uint32_t offset, uint32_t length) const;
-    uint8_t CheckProgramImage(uint32_t offset, uint32_t length, bool main);
-    static std::string SizeText(uint32_t codeSize);
+    CheckResult CheckProgramImage(uint32_t offset, uint32_t length, bool main);
+    static std::string SizeText(uint32_t codeSize) { return ::SizeText(codeSize); }
 
     // Container codec. PackFirmware returns false when the output would not fit.
     bool PackFirmware();
@@ -118,16 +75,16 @@ public:
     static int32_t ScramblePlain(uint8_t* buffer, int32_t length, uint16_t seed);
 
     // Maintenance mode.
-    uint8_t LoadParameterFile(const std::string& path);
+    LoadResult LoadParameterFile(const std::string& path);
     // Composes the updater in m_pFileImage (ComposePackage), checks it as updater mode
     // would read it (CheckUpdaterFile) and writes it to path.
-    uint8_t WritePackage(const std::string& path);
+    LoadResult WritePackage(const std::string& path);
     // Engine image, package block and trailer in m_pFileImage; 0, 13 or 14.
-    uint8_t ComposePackage();
+    LoadResult ComposePackage();
     // Reads file as start-up reads an updater; 0 when it finds its package, every image
     // passes its check and the firmware body equals body; else a LOAD_UPDATER_ code.
-    static uint8_t CheckUpdaterFile(const uint8_t* file, uint32_t size, const uint8_t* body,
-                                    uint32_t bodyLength);
+    static LoadResult CheckUpdaterFile(const uint8_t* file, uint32_t size, const uint8_t* body,
+                                       uint32_t bodyLength);
     // Seconds since 1970 for the writer's seed; replaceable for tests.
     void SetClock(std::function<int64_t()> clock) { m_clock = std::move(clock); }
 
@@ -180,14 +137,19 @@ public:
     std::string m_strRevFilter;
 
     // First non-zero CheckProgramImage result of the image walk (0 when all passed).
-    uint8_t m_byImageCheckResult = CHECK_OK;
+    CheckResult m_byImageCheckResult = CHECK_OK;
 
 private:
+    using UnpackFunction = bool (*)(const uint8_t*, uint32_t, uint32_t, uint8_t*, uint32_t,
+                                    uint32_t*);
+
+    // Takes the package of the first fileSize bytes of m_pFileImage.
     void LoadPackage(uint32_t fileSize);
-    void DetectPackage(std::string* trailerRevision, std::string* trailerMinor);
-    // m_nFileSize, or for a signed file whose trailer lies in front of its certificate
-    // table, where that trailer ends (sets m_bSigned and m_signature).
-    uint32_t LocatePackageEnd();
+    // Takes what an image check read, as far as it got.
+    void TakeImageFacts(const ImageFacts& facts);
+    // The block at m_nPackageOffset up to the trailer of m_nFileSize, unpacked into
+    // m_pFirmware with unpack.
+    bool UnpackWith(UnpackFunction unpack);
 
     PackageFault m_fault = PackageFault::None;
     bool m_bSigned = false;

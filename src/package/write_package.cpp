@@ -1,12 +1,11 @@
 // Writing an updater: engine image, package block, trailer; checked as updater mode reads
 // it before anything is written.
 #include <cstring>
-#include <memory>
 
 #include "base/file_io.h"
 #include "package/update_data.h"
 
-uint8_t CUpdateData::ComposePackage() {
+LoadResult CUpdateData::ComposePackage() {
     if (m_nEngineSize == 0)
         return LOAD_NO_ENGINE;
     // A signed engine's signature would not cover the new file: it goes, so that the new
@@ -44,15 +43,13 @@ uint8_t CUpdateData::ComposePackage() {
     return LOAD_OK;
 }
 
-uint8_t CUpdateData::CheckUpdaterFile(const uint8_t* file, uint32_t size, const uint8_t* body,
-                                      uint32_t bodyLength) {
-    // A reader of its own, which never reaches a drive, on a copy of the bytes.
-    auto reader = std::make_unique<CUpdateData>(nullptr);
-    reader->ReadPackageFromMemory(file, size, std::string());
-    if (reader->IsPackageEmpty())
+LoadResult CUpdateData::CheckUpdaterFile(const uint8_t* file, uint32_t size, const uint8_t* body,
+                                         uint32_t bodyLength) {
+    const UpdatePackage reader = ParsePackage({file, size});
+    if (!reader.HasPackage())
         return LOAD_UPDATER_UNREADABLE;
-    if (reader->GetPackageFault() == PackageFault::ImageCheck) {
-        switch (reader->m_byImageCheckResult) {
+    if (reader.fault == PackageFault::ImageCheck) {
+        switch (reader.imageCheck) {
             case CHECK_MAIN_INVALID:
                 return LOAD_UPDATER_MAIN_INVALID;
             case CHECK_MAIN_BROKEN:
@@ -63,17 +60,17 @@ uint8_t CUpdateData::CheckUpdaterFile(const uint8_t* file, uint32_t size, const 
                 return LOAD_UPDATER_CORE_BROKEN;
         }
     }
-    if (reader->IsPackageBroken() || reader->GetFirmwareLength() != bodyLength ||
-        (bodyLength != 0 && std::memcmp(reader->GetFirmware(), body, bodyLength) != 0)) {
+    if (reader.fault != PackageFault::None || reader.firmware.size() != bodyLength ||
+        (bodyLength != 0 && std::memcmp(reader.firmware.data(), body, bodyLength) != 0)) {
         return LOAD_UPDATER_UNREADABLE;
     }
     return LOAD_OK;
 }
 
-uint8_t CUpdateData::WritePackage(const std::string& path) {
-    if (const uint8_t r = ComposePackage())
+LoadResult CUpdateData::WritePackage(const std::string& path) {
+    if (const LoadResult r = ComposePackage())
         return r;
-    if (const uint8_t r =
+    if (const LoadResult r =
             CheckUpdaterFile(m_pFileImage, m_nFileSize, m_pFirmware, m_nFirmwareLength))
         return r;
     switch (WriteFileReplacing(path, m_pFileImage, m_nFileSize)) {

@@ -192,7 +192,7 @@ void CMainteDlg::OnLoad() {
     m_strOutputFile.clear();
 
     Window().BeginWaitCursor();
-    const uint8_t code = m_pUpdateData->LoadParameterFile(m_strParamFile);
+    const LoadResult code = m_pUpdateData->LoadParameterFile(m_strParamFile);
     Window().EndWaitCursor();
 
     m_byLoadResult = code;
@@ -306,14 +306,14 @@ void CMainteDlg::OnChangeInquiryRev() {
     BuildOutputName();
 }
 
-void CMainteDlg::ShowResult(uint8_t code) {
+void CMainteDlg::ShowResult(LoadResult code) {
     if (code == LOAD_OK)
         return;
     const ResultMessage message = LoadResultMessage(code);
     MessageBox(message.text, message.caption, kMbOk | kMbIconError);
 }
 
-void CMainteDlg::RefuseGenerate(uint8_t code) {
+void CMainteDlg::RefuseGenerate(LoadResult code) {
     ShowResult(code);
     m_strStatus = kStatusGenerateNg;
     UpdateData(false);
@@ -324,12 +324,12 @@ void CMainteDlg::OnGenerate() {
         m_nExitCode = 0;
 }
 
-uint8_t CMainteDlg::Generate() {
+LoadResult CMainteDlg::Generate() {
     if (!m_bLoaded) {
         MessageBox(kMustLoadText, kGenerationErrorCaption, kMbOk | kMbIconError);
         UpdateData(false);
         // Without any load attempt the parameter file counts as not opened.
-        return m_byLoadResult != LOAD_OK ? m_byLoadResult : uint8_t{LOAD_PARAM_OPEN};
+        return m_byLoadResult != LOAD_OK ? m_byLoadResult : LOAD_PARAM_OPEN;
     }
     UpdateData(true);
 
@@ -369,7 +369,7 @@ uint8_t CMainteDlg::Generate() {
     m_pUpdateData->m_strCustomer = Window().ListGetText(IDC_CUSTOMER_LIST, customer);
 
     Window().BeginWaitCursor();
-    const uint8_t code = m_pUpdateData->WritePackage(m_strOutputFile);
+    const LoadResult code = m_pUpdateData->WritePackage(m_strOutputFile);
     Window().EndWaitCursor();
     ShowResult(code);
     m_strStatus = code == LOAD_OK ? kStatusGenerateOk : kStatusGenerateNg;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/version.h"
+#include "package/results.h"
 #include "ui/dialog_base.h"
 
 class CUpdateData;
@@ -168,18 +169,18 @@ public:
     // The Inquiry Rev. box holds the revision read from the Main image (not typed).
     bool m_bInquiryRevFromImage = false;
     // Result code of the last load (0 before any).
-    uint8_t m_byLoadResult = 0;
+    LoadResult m_byLoadResult = LOAD_OK;
     // Exit code of maintenance mode: the load or generation result code of a failed
     // automatic generation; 0 without one and after any successful generation.
     int m_nExitCode = 0;
 
 private:
     // The Generate command; its load or generation result code (0: written).
-    uint8_t Generate();
-    void ShowResult(uint8_t code);
+    LoadResult Generate();
+    void ShowResult(LoadResult code);
     void EnterParamDir();
     // Generate refused or failed before writing: message, status, refresh.
-    void RefuseGenerate(uint8_t code);
+    void RefuseGenerate(LoadResult code);
 
     ISystemServices& m_services;
 };

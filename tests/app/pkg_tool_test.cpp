@@ -306,7 +306,7 @@ TEST(PkgTool, BuildWritesOnlyWhatTheUpdaterReads) {
             EXPECT_EQ(0, Tool({"inspect", dir.File("u.exe")}).code);
             continue;
         }
-        EXPECT_NE(r.err.find(LoadResultMessage(static_cast<uint8_t>(c.code)).text),
+        EXPECT_NE(r.err.find(LoadResultMessage(static_cast<LoadResult>(c.code)).text),
                   std::string::npos)
             << r.err;
         EXPECT_NE(r.err.find(dir.File(c.subject)), std::string::npos) << r.err;

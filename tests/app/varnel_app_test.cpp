@@ -181,7 +181,7 @@ TEST_F(Startup, AutomaticGenerationEndsWithItsResultCode) {
             continue;
         }
         ASSERT_FALSE(w->messageBoxes.empty());
-        EXPECT_EQ(LoadResultMessage(static_cast<uint8_t>(c.code)).text, w->messageBoxes[0].text);
+        EXPECT_EQ(LoadResultMessage(static_cast<LoadResult>(c.code)).text, w->messageBoxes[0].text);
         EXPECT_TRUE(w->everShown);  // the dialog stays for another attempt
         if (c.readOnlyOutput) {
             EXPECT_EQ(old, testsupport::ReadAll(out));
@@ -271,7 +271,7 @@ TEST_F(Startup, PipesAndFoldersAreNotFiles) {
         CHeadlessWindow* w = windows.Find(IDD_MAINTE);
         ASSERT_NE(nullptr, w);
         ASSERT_FALSE(w->messageBoxes.empty());
-        EXPECT_EQ(LoadResultMessage(static_cast<uint8_t>(c.code)).text, w->messageBoxes[0].text);
+        EXPECT_EQ(LoadResultMessage(static_cast<LoadResult>(c.code)).text, w->messageBoxes[0].text);
     }
 
     // --package= naming a pipe or a folder: an error, no dialog, nothing updated.

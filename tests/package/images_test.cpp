@@ -230,12 +230,12 @@ TEST_F(ParameterFile, OversizedProgramFilesAreCut) {
 }
 
 TEST(LoadMessages, TextsAndCaptions) {
-    EXPECT_STREQ(LoadResultMessage(1).text, "Can not open Parameter file.");
-    EXPECT_STREQ(LoadResultMessage(2).caption, "File data error");
-    EXPECT_STREQ(LoadResultMessage(8).text, "Core program file may be broken.");
-    EXPECT_STREQ(LoadResultMessage(13).text, "Can not open Updater engine.");
-    EXPECT_STREQ(LoadResultMessage(11).text, "Unknown error was occured.");
-    EXPECT_STREQ(LoadResultMessage(11).caption, "File open error");
+    EXPECT_STREQ(LoadResultMessage(LoadResult{1}).text, "Can not open Parameter file.");
+    EXPECT_STREQ(LoadResultMessage(LoadResult{2}).caption, "File data error");
+    EXPECT_STREQ(LoadResultMessage(LoadResult{8}).text, "Core program file may be broken.");
+    EXPECT_STREQ(LoadResultMessage(LoadResult{13}).text, "Can not open Updater engine.");
+    EXPECT_STREQ(LoadResultMessage(LoadResult{11}).text, "Unknown error was occured.");
+    EXPECT_STREQ(LoadResultMessage(LoadResult{11}).caption, "File open error");
 }
 
 }  // namespace
