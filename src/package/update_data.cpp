@@ -6,15 +6,33 @@
 
 #include "base/file_io.h"
 #include "base/path_rules.h"
+#include "base/text.h"
+#include "package/customers.h"
 
 CUpdateData::CUpdateData()
-    : m_pFileImage(new uint8_t[kBufferSize]()),
+    : m_pSearchDrive(NewSearchDrive()),
+      m_drive(*m_pSearchDrive),
+      m_pFileImage(new uint8_t[kBufferSize]()),
       m_pFirmware(new uint8_t[kBufferSize]()),
       m_clock([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
 
 CUpdateData::~CUpdateData() {
     delete[] m_pFileImage;
     delete[] m_pFirmware;
+}
+
+TargetRule CUpdateData::GetTargetRule() const {
+    TargetRule rule;
+    rule.packageName = m_strTargetProduct.empty() ? m_strImageModel : m_strTargetProduct;
+    rule.package = ClassifyProductName(rule.packageName);
+    rule.filter = ToUpper(m_strRevFilter);
+    rule.filterFree = m_bFilterFreeMinor && !m_bMinorRevHidden;
+    rule.anyFilterForFirstRevisions = CustomerRuleOf(m_strCustomer).anyFilterForFirstRevisions;
+    rule.logMode = m_bLogMode;
+    rule.newRevision = m_strNewRevision;
+    rule.requiredCustomer = rule.filterFree ? 0 : m_byImageCustomer;
+    rule.sameCustomer = m_bSameCustomer;
+    return rule;
 }
 
 bool CUpdateData::HasPackageData() const {

@@ -5,14 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "drive/drive_control.h"
 #include "package/pe_signature.h"
 #include "package/results.h"
+#include "package/target_rules.h"
 #include "package/trailer.h"
 #include "package/update_package.h"
+
+class CDriveControl;
+struct DriveInfo;
 
 // A target's current revision (from the drive list) and minor revision (48-byte INQUIRY).
 struct DriveRevision {
@@ -20,13 +24,15 @@ struct DriveRevision {
     std::string minor;
 };
 
-// Kind and series digit of a product name.
-struct ProductClass {
-    int kind = 0;
-    char series = 0;
-};
-
 class CUpdateData {
+    // The drive control of the target search. The search needs drives and the package does
+    // not: both live in download/target_search.cpp, which makes and deletes it.
+    struct SearchDriveDeleter {
+        void operator()(CDriveControl* drive) const;
+    };
+    static CDriveControl* NewSearchDrive();
+    std::unique_ptr<CDriveControl, SearchDriveDeleter> m_pSearchDrive;
+
 public:
     CUpdateData();
     virtual ~CUpdateData();
@@ -88,7 +94,9 @@ public:
     // Seconds since 1970 for the writer's seed; replaceable for tests.
     void SetClock(std::function<int64_t()> clock) { m_clock = std::move(clock); }
 
-    // Target search.
+    // Target search (download/target_search.cpp): the rule of GetTargetRule asked of the
+    // drives that m_drive lists.
+    TargetRule GetTargetRule() const;
     void SearchTargets();
     uint8_t GetTargetCount() const { return m_nTargetCount; }
     uint8_t GetTargetDrive(uint8_t n) const { return m_byTargets[n]; }
@@ -103,7 +111,9 @@ public:
     // What ReadDriveRevision reads, for targets first to last at once (several drives are
     // asked at the same time); leaves m_strCurRevision and m_strCurMinorRev alone.
     std::vector<DriveRevision> ReadDriveRevisions(uint8_t first, uint8_t last);
-    static ProductClass ClassifyProductName(const std::string& name);
+    static ProductClass ClassifyProductName(const std::string& name) {
+        return ::ClassifyProductName(name);
+    }
 
     // Members, read and set directly by the front ends.
     std::string m_strImageModel;
@@ -124,7 +134,7 @@ public:
     bool m_bOnlyNewer = false;
     bool m_bHideCopyright = false;
     bool m_bSameCustomer = false;
-    CDriveControl m_drive;
+    CDriveControl& m_drive;
     uint8_t* m_pFileImage = nullptr;
     uint8_t* m_pFirmware = nullptr;
     uint32_t m_nEngineSize = 0;
