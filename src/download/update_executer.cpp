@@ -50,10 +50,8 @@ std::string WalkError(const std::vector<ImageSlot>& images) {
 
 // " (Status = 08 BUSY)"
 std::string StatusText(uint8_t status) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%02X", status);
     const std::string name = ScsiStatusName(status);
-    return std::string(" (Status = ") + hex + (name.empty() ? "" : " " + name) + ")";
+    return " (Status = " + HexByte(status) + (name.empty() ? "" : " " + name) + ")";
 }
 
 // "QZEN DVD-RAM KVS-Q42R": vendor and product as a person reads them.
@@ -292,11 +290,8 @@ void CUpdateExecuter::ComposeErrorText(uint8_t opcode) {
     RecordFailure(opcode);
     std::string text = " (Error data = ";
     const uint8_t* sense = m_drive.GetSenseData();
-    char byte[4];
-    for (int i = 0; i < kSenseLength; ++i) {
-        std::snprintf(byte, sizeof byte, "%02X ", sense[i]);
-        text += byte;
-    }
+    for (int i = 0; i < kSenseLength; ++i)
+        text += HexByte(sense[i]) + " ";
     text += ")";
     // A drive that refused without sense data: its status says why.
     const TransportResult& last = m_drive.GetLastResult();

@@ -19,14 +19,18 @@ bool ZeroGroup(const uint8_t* p) {
 
 }  // namespace
 
-bool CUpdateData::PackFirmware() {
+bool CUpdateData::BlockRoom(uint32_t* start, uint32_t* limit) const {
     // Room is kept for the trailer behind the packed body.
-    const uint32_t limit = kBufferSize - kTrailerSize;
-    uint32_t w = m_nFileSize;
-    if (w > limit || limit - w < kBlockHeaderSize)
-        return false;
+    *limit = kBufferSize - kTrailerSize;
+    *start = m_nFileSize;
+    return *start <= *limit && *limit - *start >= kBlockHeaderSize;
+}
 
-    const uint32_t start = w;
+bool CUpdateData::PackFirmware() {
+    uint32_t start = 0, limit = 0;
+    if (!BlockRoom(&start, &limit))
+        return false;
+    uint32_t w = start;
     uint8_t* block = m_pFileImage + start;
     std::memset(block, 0, kBlockHeaderSize);
     w += kBlockHeaderSize;
@@ -71,10 +75,14 @@ bool CUpdateData::PackFirmware() {
     }
     if (!copyLiteral(literal, n))
         return false;
-    m_nPackageOffset = start;
-    m_nPackageLength = w - start;
-    m_nFileSize = w;
+    EndPacking(start, w);
     return true;
+}
+
+void CUpdateData::EndPacking(uint32_t start, uint32_t end) {
+    m_nPackageOffset = start;
+    m_nPackageLength = end - start;
+    m_nFileSize = end;
 }
 
 bool UnpackBody(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset, uint8_t* out,

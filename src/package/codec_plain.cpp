@@ -28,11 +28,10 @@ bool CUpdateData::VerifyChecksumPlain(uint32_t offset, uint32_t length) const {
 }
 
 bool CUpdateData::PackFirmwarePlain() {
-    const uint32_t limit = kBufferSize - kTrailerSize;
-    uint32_t w = m_nFileSize;
-    if (w > limit || limit - w < kBlockHeaderSize)
+    uint32_t start = 0, limit = 0;
+    if (!BlockRoom(&start, &limit))
         return false;
-    const uint32_t start = w;
+    uint32_t w = start;
     for (uint32_t k = 0; k < kBlockHeaderSize; ++k)
         m_pFileImage[w++] = 0;
 
@@ -68,9 +67,7 @@ bool CUpdateData::PackFirmwarePlain() {
     if (run > 0 && !flushRun())
         return false;
 
-    m_nPackageOffset = start;
-    m_nPackageLength = w - start;
-    m_nFileSize = w;
+    EndPacking(start, w);
     return true;
 }
 
@@ -80,29 +77,33 @@ bool UnpackBodyPlain(const uint8_t* block, uint32_t blockLength, uint32_t packag
         return false;
     const uint32_t start = packageOffset;
     const uint32_t trailer = packageOffset + blockLength;
-    CRunCursor runs(block);
-    const ZeroRun& run = runs.Run();  // follows the cursor
+    // Entry j of the table: position at 4 + 4j, length at 260 + 4j; none past the 64th.
+    int j = 0;
+    uint32_t pos = ReadBE32(block + 4);
+    uint32_t len = ReadBE32(block + 260);
     uint32_t n = 0;
     auto putRun = [&]() {
-        if (run.length > capacity - n)
+        if (len > capacity - n)
             return false;
-        std::fill_n(out + n, run.length, uint8_t{0});
-        n += run.length;
-        runs.Next();
+        std::fill_n(out + n, len, uint8_t{0});
+        n += len;
+        ++j;
+        pos = j < kRunEntries ? ReadBE32(block + 4 + 4 * j) : 0;
+        len = j < kRunEntries ? ReadBE32(block + 260 + 4 * j) : 0;
         return true;
     };
     for (uint32_t i = start + kBlockHeaderSize; i < trailer; ++i) {
-        if (run.length > 0 && run.position == i && !putRun())
+        if (len > 0 && pos == i && !putRun())
             return false;
         if (n == capacity)
             return false;
         out[n++] = block[i - start];
     }
-    if (run.length > 0 && run.position == trailer && !putRun())
+    if (len > 0 && pos == trailer && !putRun())
         return false;
     *length = n;
     // A recorded run that was never reached points outside the packed body.
-    return run.length == 0;
+    return len == 0;
 }
 
 bool CUpdateData::UnpackFirmwarePlain() {

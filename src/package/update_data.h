@@ -153,6 +153,12 @@ private:
     using UnpackFunction = bool (*)(const uint8_t*, uint32_t, uint32_t, uint8_t*, uint32_t,
                                     uint32_t*);
 
+    // Where the package block starts in m_pFileImage (its used length) and how far the block
+    // may grow; false when not even its run table fits.
+    bool BlockRoom(uint32_t* start, uint32_t* limit) const;
+    // The block packed from start up to end: the package offset and length so far, and the
+    // used length of m_pFileImage.
+    void EndPacking(uint32_t start, uint32_t end);
     // Takes the package of the first fileSize bytes of m_pFileImage.
     void LoadPackage(uint32_t fileSize);
     // Takes what an image check read, as far as it got.
