@@ -8,7 +8,7 @@
 #include <bit>
 #include <cstring>
 
-#include "package/update_data.h"
+#include "package/scrambler.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ inline uint16_t ProductHigh(uint16_t xl, uint16_t xh, uint16_t ml, uint16_t mh) 
 
 }  // namespace
 
-int32_t CUpdateData::Scramble(uint8_t* buffer, int32_t length, uint16_t seed) {
+int32_t Scramble(uint8_t* buffer, int32_t length, uint16_t seed) {
     if (length <= 0)
         return 0;
     uint32_t x = seed == 0 ? 1u : seed;

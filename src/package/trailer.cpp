@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "package/customers.h"
-#include "package/update_data.h"
+#include "package/scrambler.h"
 
 uint32_t CustomerFlag(const std::string& customer) {
     return CustomerRuleOf(customer).flag;
@@ -28,7 +28,7 @@ void EncodeTrailer(const PackageTrailer& trailer, uint16_t t, uint8_t* out) {
     WriteLE32(out + 36, trailer.flags);
     std::memcpy(out + 40, kPackageMagic, 32);
     const auto seed = static_cast<uint16_t>(t - kTrailerSeedOffset);
-    CUpdateData::Scramble(out + 2, kTrailerSize - 2, seed);
+    Scramble(out + 2, kTrailerSize - 2, seed);
     out[0] = static_cast<uint8_t>(seed >> 8);
     out[1] = static_cast<uint8_t>(seed);
 }
@@ -37,7 +37,7 @@ bool DecodeTrailer(const uint8_t* in, PackageTrailer* trailer) {
     uint8_t copy[kTrailerSize];
     std::memcpy(copy, in, kTrailerSize);
     const auto seed = static_cast<uint16_t>(ReadBE16(copy));
-    CUpdateData::Scramble(copy + 2, kTrailerSize - 2, seed);
+    Scramble(copy + 2, kTrailerSize - 2, seed);
     if (std::memcmp(copy + 40, kPackageMagic, 32) != 0)
         return false;
 

@@ -11,6 +11,7 @@
 
 #include "package/pe_signature.h"
 #include "package/results.h"
+#include "package/scrambler.h"
 #include "package/target_rules.h"
 #include "package/trailer.h"
 #include "package/update_package.h"
@@ -71,7 +72,9 @@ public:
     // Container codec. PackFirmware returns false when the output would not fit.
     bool PackFirmware();
     bool UnpackFirmware();
-    static int32_t Scramble(uint8_t* buffer, int32_t length, uint16_t seed);
+    static int32_t Scramble(uint8_t* buffer, int32_t length, uint16_t seed) {
+        return ::Scramble(buffer, length, seed);
+    }
 
     // Byte-at-a-time forms of the four routines above, with the same results: the
     // reference the fast forms are tested and measured against.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "package/update_data.h"
+#include "package/scrambler.h"
 
 namespace {
 
@@ -47,8 +47,8 @@ UpdatePackage ParsePackage(std::span<const uint8_t> bytes) {
     }
     // Descrambled: block bytes 2 up to the trailer, with the body seed in bytes 0 and 1.
     std::vector<uint8_t> block(file + offset, file + size - kTrailerSize);
-    CUpdateData::Scramble(block.data() + 2, static_cast<int32_t>(block.size() - 2),
-                          static_cast<uint16_t>(ReadBE16(block.data())));
+    Scramble(block.data() + 2, static_cast<int32_t>(block.size() - 2),
+             static_cast<uint16_t>(ReadBE16(block.data())));
     p.runs = RecordedRuns(block.data());
     p.firmware.resize(kBufferSize);
     uint32_t bodyLength = 0;
