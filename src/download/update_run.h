@@ -64,7 +64,8 @@ struct RunOutcome {
 };
 
 // What the result log of an unattended run reports: the first drive that was not updated
-// (skipped or failed), otherwise the first drive of the run; -1 when the run touched none.
+// (skipped or failed), otherwise the first drive of the run; -1 when the selection names no
+// target.
 struct UnattendedOutcome {
     int target = -1;
     std::string revision;  // that drive's revision and minor revision before the run
