@@ -1,12 +1,10 @@
 #include "ui/varnel_dlg.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "base/path_rules.h"
 #include "base/system_services.h"
-#include "download/update_executer.h"
-#include "drive/concurrent.h"
+#include "base/text.h"
 #include "drive/sense_text.h"
 #include "package/customers.h"
 #include "package/update_data.h"
@@ -20,7 +18,6 @@ namespace {
 constexpr unsigned kWaitSliceMs = 100;
 // Messages handled before a run starts, so that the window shows the running state.
 constexpr int kCatchUpPolls = 1000;
-constexpr unsigned kEjectWaitMs = 7000;
 constexpr unsigned kAutoExitWaitMs = 10000;
 
 // Words shown under the texts of the string table.
@@ -38,19 +35,6 @@ constexpr unsigned kLoadedTexts[] = {
     IDS_UNITS,
 };
 
-std::string UpperCase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string TrimRight(std::string text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.pop_back();
-    }
-    return text;
-}
-
 // The model word of a drive-list label: its last word before the revision.
 std::string ModelWord(std::string label) {
     auto blank = label.rfind(' ');
@@ -65,7 +49,8 @@ std::string ModelWord(std::string label) {
 
 }  // namespace
 
-CVarnelDlg::CVarnelDlg(ISystemServices& services) : CDialogBase(IDD_VARNEL), m_services(services) {
+CVarnelDlg::CVarnelDlg(ISystemServices& services)
+    : CDialogBase(IDD_VARNEL), m_services(services), m_run(services, LoadText(IDS_UPDATING)) {
     BindText(IDC_INSTRUCTION, &m_strInstruction);
     BindText(IDC_EXIT_CAPTION, &m_strExitCaption);
     BindText(IDC_MESSAGE_AREA, &m_strMessage);
@@ -75,10 +60,6 @@ CVarnelDlg::CVarnelDlg(ISystemServices& services) : CDialogBase(IDD_VARNEL), m_s
     BindText(IDC_CUR_VERSION, &m_strCurVersion);
     BindText(IDC_UPDATE_CAPTION, &m_strUpdateCaption);
     BindText(IDC_HEADLINE, &m_strHeadline);
-}
-
-CVarnelDlg::~CVarnelDlg() {
-    JoinWorkers();
 }
 
 const std::string& CVarnelDlg::Text(unsigned id) const {
@@ -137,8 +118,7 @@ bool CVarnelDlg::OnInitDialog() {
     const int count = data.GetTargetCount();
 
     if (count == 0) {
-        m_nExitCode =
-            CustomerRuleOf(data.m_strCustomer).rebootExitCodes ? kExitNoTargetCpe : kExitPending;
+        m_nExitCode = CUpdateRun::ExitCodeWithoutTarget(data.m_strCustomer);
         // The unattended run ends after its log, with this code unless the log fails.
         if (m_bSilent && !m_bUnattended)
             EndDialog(m_nExitCode);
@@ -167,7 +147,7 @@ bool CVarnelDlg::OnInitDialog() {
         m_strInstruction = Text(IDS_FOLLOWING_DRIVE);
     }
     // Said before any run: the system would refuse the firmware commands.
-    if (count > 0 && !m_bFileBroken && LacksDrivePrivilege())
+    if (count > 0 && !m_bFileBroken && m_run.LacksDrivePrivilege())
         m_strMessage = Text(IDS_CLOSE_APPS) + "\n" + PrivilegeWords(false);
 
     const int found = data.FindTargetByLetter(m_strDriveLetter);
@@ -295,27 +275,11 @@ void CVarnelDlg::SelectTarget(int n) {
 }
 
 bool CVarnelDlg::IsNewerFirmware() const {
-    const CUpdateData& data = *m_pUpdateData;
-    std::string current = data.m_strCurRevision;
-    std::string next = data.m_strNewRevision;
-    if (!m_bMinorHidden) {
-        current += "-" + data.m_strCurMinorRev;
-        next += "-" + data.m_strNewMinorRev;
-    }
-    return current.compare(next) < 0;
+    return CUpdateRun::IsNewerFirmware(*m_pUpdateData);
 }
 
 void CVarnelDlg::CreateExecuters() {
-    CUpdateData& data = *m_pUpdateData;
-    m_nExecuters = data.GetTargetCount();
-    for (int i = 0; i < m_nExecuters; ++i) {
-        auto executer = std::make_unique<CUpdateExecuter>();
-        executer->SetSleep([this](unsigned ms) { m_services.SleepMs(ms); });
-        executer->SetImage(data.GetFirmware(), data.GetFirmwareLength());
-        // The drive the search found, by its address and identity (never by a list position).
-        executer->SelectDrive(data.GetTargetDriveInfo(static_cast<uint8_t>(i)));
-        m_pExecuters[static_cast<size_t>(i)] = std::move(executer);
-    }
+    m_run.CreateExecuters(*m_pUpdateData);
 }
 
 void CVarnelDlg::ShowMessage(const std::string& text) {
@@ -326,8 +290,18 @@ void CVarnelDlg::ShowMessage(const std::string& text) {
     dlg.DoModal(Factory(), this);
 }
 
+bool CVarnelDlg::IsAllDrivesEntry() const {
+    return m_nAllIndex >= 0 && m_nSelection == m_nAllIndex;
+}
+
 bool CVarnelDlg::IsRunnableSelection() const {
-    return m_nSelection < m_nExecuters || (m_nAllIndex >= 0 && m_nSelection == m_nAllIndex);
+    return m_nSelection < m_run.TargetCount() || IsAllDrivesEntry();
+}
+
+RunSelection CVarnelDlg::RunTargets() const {
+    if (IsAllDrivesEntry())
+        return RunSelection{0, m_run.TargetCount() - 1};
+    return RunSelection{m_nSelection, m_nSelection};
 }
 
 void CVarnelDlg::OnUpdateButton() {
@@ -362,7 +336,7 @@ void CVarnelDlg::OnUpdateButton() {
 
     uint8_t result = ResultFailed;
     std::string errorText;
-    if (LacksDrivePrivilege()) {
+    if (m_run.LacksDrivePrivilege()) {
         // Refused before any command goes to any drive.
         errorText = "\n" + PrivilegeWords(true);
     } else {
@@ -374,26 +348,22 @@ void CVarnelDlg::OnUpdateButton() {
             Window().RestoreWaitCursor();
             Window().PumpMessage(kWaitSliceMs);
         }
-        JoinWorkers();
         ShowRunProgress();
         result = CollectResults(&errorText);
     }
 
     const bool succeeded = result == ResultSucceeded;
     const std::string& customer = m_pUpdateData->m_strCustomer;
+    m_nExitCode = CUpdateRun::ExitCode(result, customer);
     if (succeeded) {
         m_strMessage = Text(IDS_UPDATE_OK);
-        m_nExitCode = CustomerRuleOf(customer).rebootExitCodes ? kExitRebootRequired : kExitSuccess;
         m_bUpdated = true;
     } else if (result == ResultSequenceError) {
         m_strMessage = Text(IDS_REMOVE_DISC);
-        m_nExitCode = kExitPending;
     } else if (result == ResultSkipped) {
         m_strMessage = Text(IDS_NOT_NECESSARY);
-        m_nExitCode = kExitNotNecessary;
     } else {
         m_strMessage = Text(IDS_UPDATE_FAILED) + errorText;
-        m_nExitCode = kExitPending;
     }
 
     EndBusy();
@@ -416,18 +386,10 @@ void CVarnelDlg::OnUpdateButton() {
 }
 
 uint8_t CVarnelDlg::StartUpdate() {
-    CUpdateData& data = *m_pUpdateData;
     m_strMessage = Text(IDS_UPDATING);
     UpdateData(false);
     for (int i = 0; i < kCatchUpPolls; ++i)
         Window().PumpMessage(0);
-
-    if (m_nAllIndex >= 0 && m_nSelection == m_nAllIndex) {
-        m_nFirst = 0;
-        m_nLast = m_nExecuters - 1;
-    } else {
-        m_nFirst = m_nLast = m_nSelection;
-    }
 
     if (AnyDiscPresent()) {
         if (!m_bSilent)
@@ -435,162 +397,52 @@ uint8_t CVarnelDlg::StartUpdate() {
         EnableItem(IDC_UPDATE, false);
         EnableItem(kIdCancel, false);
         EjectDiscs();
-        m_services.SleepMs(kEjectWaitMs);
-    }
-
-    for (int j = m_nFirst; j <= m_nLast; ++j) {
-        CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
-        if (e.GetResult() != ResultSucceeded)
-            e.SetResult(ResultPending);
     }
 
     m_bBusy = true;
     EnableItem(IDC_UPDATE, false);
     EnableItem(kIdCancel, false);
     Window().BeginWaitCursor();
-    // Nothing may interrupt the downloads: no sleep, no shutdown until EndBusy.
-    m_runProtection = std::make_unique<CRunProtection>(m_services, Text(IDS_UPDATING));
-    BeginRunProgress();
-
-    // Every drive's revision at once, then the same decision per drive as with one read each.
-    const std::vector<DriveRevision> revisions =
-        data.ReadDriveRevisions(static_cast<uint8_t>(m_nFirst), static_cast<uint8_t>(m_nLast));
-    for (int j = m_nFirst; j <= m_nLast; ++j) {
-        data.m_strCurRevision = revisions[static_cast<size_t>(j - m_nFirst)].revision;
-        data.m_strCurMinorRev = revisions[static_cast<size_t>(j - m_nFirst)].minor;
-        if (data.m_bOnlyNewer && !IsNewerFirmware()) {
-            m_pExecuters[static_cast<size_t>(j)]->SetResult(ResultSkipped);
-        } else {
-            StartWorker(j);
-        }
-    }
-    return 0;
-}
-
-void CVarnelDlg::StartWorker(int j) {
-    CUpdateExecuter* executer = m_pExecuters[static_cast<size_t>(j)].get();
-    std::atomic<bool>* running = &m_bRunning[static_cast<size_t>(j)];
-    IDialogWindow* window = &Window();
-    // A drive that succeeded in an earlier run still reads 0: mark it pending too, so
-    // that the run waits for this download.
-    executer->SetResult(ResultPending);
-    running->store(true, std::memory_order_release);
-    m_workers.push_back(m_services.StartThread([executer, running, window] {
-        executer->Download();
-        if (executer->GetResult() == ResultPending)
-            executer->SetResult(ResultFailed);
-        running->store(false, std::memory_order_release);
-        window->WakeUp();
-    }));
-}
-
-void CVarnelDlg::JoinWorkers() {
-    for (std::thread& t : m_workers) {
-        if (t.joinable())
-            t.join();
-    }
-    m_workers.clear();
-}
-
-std::vector<DownloadProgress> CVarnelDlg::RunProgress() {
-    std::vector<DownloadProgress> drives;
-    for (int j = m_nFirst; j <= m_nLast; ++j) {
-        const CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
-        DownloadProgress p;
-        p.label = Window().ListGetText(IDC_DRIVE_LIST, j);
-        // The result first: once it is final, the counter read after it is final too.
-        p.result = e.GetResult();
-        p.bytesSent = e.GetBytesSent();
-        p.bytesTotal = e.GetBytesTotal();
-        drives.push_back(std::move(p));
-    }
-    return drives;
-}
-
-int CVarnelDlg::RunPercent(const std::vector<DownloadProgress>& drives) {
-    uint64_t sent = 0;
-    uint64_t total = 0;
-    for (const DownloadProgress& p : drives) {
-        if (p.result == ResultSkipped)
-            continue;
-        sent += p.bytesSent < p.bytesTotal ? p.bytesSent : p.bytesTotal;
-        total += p.bytesTotal;
-    }
-    return total == 0 ? 0 : static_cast<int>(sent * 100 / total);
-}
-
-void CVarnelDlg::BeginRunProgress() {
-    // A download object still counts the bytes of an earlier run until its new
-    // download begins.
-    for (int j = m_nFirst; j <= m_nLast; ++j)
-        m_pExecuters[static_cast<size_t>(j)]->ResetProgress();
     Window().SetProgressPos(IDC_PROGRESS, 0);
     Window().ShowItem(IDC_PROGRESS, true);
+    IDialogWindow* window = &Window();
+    // A worker that ends wakes the wait loop of OnUpdateButton.
+    return m_run.Start(RunTargets(), [window] { window->WakeUp(); }) ? 0 : ResultFailed;
 }
 
 void CVarnelDlg::ShowRunProgress() {
-    const std::vector<DownloadProgress> drives = RunProgress();
-    Window().ShowProgress(drives);
-    Window().SetProgressPos(IDC_PROGRESS, RunPercent(drives));
-}
-
-bool CVarnelDlg::AllWorkersDone() const {
-    for (int j = m_nFirst; j <= m_nLast; ++j) {
-        if (m_bRunning[static_cast<size_t>(j)].load(std::memory_order_acquire))
-            return false;
-        if (m_pExecuters[static_cast<size_t>(j)]->GetResult() == ResultPending)
-            return false;
+    const std::vector<DriveProgress> drives = m_run.Progress();
+    std::vector<DownloadProgress> shown;
+    for (const DriveProgress& d : drives) {
+        shown.push_back(DownloadProgress{Window().ListGetText(IDC_DRIVE_LIST, d.target),
+                                         d.bytesSent, d.bytesTotal, d.result});
     }
-    return true;
+    Window().ShowProgress(shown);
+    Window().SetProgressPos(IDC_PROGRESS, CUpdateRun::Percent(drives));
 }
 
-// Every drive of the run is asked at the same time, each through its own download object.
+bool CVarnelDlg::AllWorkersDone() {
+    return m_run.Poll();
+}
+
 bool CVarnelDlg::AnyDiscPresent() {
-    const size_t count = static_cast<size_t>(m_nLast - m_nFirst + 1);
-    std::vector<char> ready(count, 0);
-    RunConcurrently(count, kMaxDriveThreads, [&](size_t k, size_t) {
-        ready[k] = m_pExecuters[static_cast<size_t>(m_nFirst) + k]->IsUnitReady() ? 1 : 0;
-    });
-    for (char r : ready) {
-        if (r)
-            return true;
-    }
-    return false;
+    return m_run.AnyDiscPresent(RunTargets());
 }
 
 void CVarnelDlg::EjectDiscs() {
-    const size_t count = static_cast<size_t>(m_nLast - m_nFirst + 1);
-    RunConcurrently(count, kMaxDriveThreads, [&](size_t k, size_t) {
-        CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(m_nFirst) + k];
-        if (e.IsUnitReady())
-            e.EjectDisc();
-    });
+    m_run.EjectDiscs(RunTargets());
 }
 
-// The first drive that failed decides the run, whatever was skipped before it; a run whose
-// every drive was skipped is skipped; drives updated beside skipped ones make a success.
 uint8_t CVarnelDlg::CollectResults(std::string* errorText) {
-    uint8_t result = ResultSucceeded;
-    bool updated = false;
-    for (int j = m_nFirst; j <= m_nLast; ++j) {
-        CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
-        const uint8_t r = e.GetResult();
-        if (r == ResultSucceeded) {
-            updated = true;
-            RefreshDriveEntry(j);
-        } else if (r != ResultSkipped && result == ResultSucceeded) {
-            result = r;
-            const std::string words = FailureWords(j);
-            *errorText = e.GetErrorText() + (words.empty() ? "" : "\n" + words);
-        }
+    const RunOutcome outcome = m_run.Outcome();
+    for (int j : outcome.updated)
+        RefreshDriveEntry(j);
+    if (outcome.failedTarget >= 0) {
+        const std::string words = FailureWords(outcome.failedTarget);
+        *errorText = m_run.Executer(outcome.failedTarget).GetErrorText() +
+                     (words.empty() ? "" : "\n" + words);
     }
-    if (result == ResultSucceeded && !updated)
-        return ResultSkipped;
-    return result;
-}
-
-bool CVarnelDlg::LacksDrivePrivilege() const {
-    return m_pUpdateData->m_drive.NeedsPrivilege() && !m_services.HasDrivePrivilege();
+    return outcome.result;
 }
 
 std::string CVarnelDlg::PrivilegeWords(bool afterRun) const {
@@ -602,7 +454,7 @@ std::string CVarnelDlg::PrivilegeWords(bool afterRun) const {
 }
 
 std::string CVarnelDlg::FailureWords(int j) const {
-    const CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
+    const CUpdateExecuter& e = m_run.Executer(j);
     const CommandFailure& failure = e.GetFailure();
     if (!failure.sent)
         return std::string();
@@ -645,7 +497,6 @@ void CVarnelDlg::RefreshDriveEntry(int j) {
 }
 
 void CVarnelDlg::EndBusy() {
-    m_runProtection.reset();
     m_bBusy = false;
     EnableItem(IDC_UPDATE, true);
     EnableItem(kIdCancel, true);
@@ -673,46 +524,20 @@ void CVarnelDlg::RebootSystem() {
 }
 
 bool CVarnelDlg::RunUnattended() {
-    CUpdateData& data = *m_pUpdateData;
     std::string model = "NO_DRIVE";
     std::string oldRevision;
     bool ok = false;
     // Nothing is touched when no log can be written, and a dl= letter that names no target
     // names no drive at all.
-    const bool run = m_bLogCleared && !m_bInvalidDrive && data.GetTargetCount() > 0;
-    const bool all = m_nAllIndex >= 0 && m_nSelection == m_nAllIndex;
-    const int first = all ? 0 : m_nSelection;
-    const int last = all ? m_nExecuters - 1 : m_nSelection;
-    if (run && first < m_nExecuters) {
-        // The log names the first drive that was not updated (skipped by "only newer" or
-        // failed), otherwise the first drive of the run.
-        int reported = -1;
-        std::string reportedRevision;
-        ok = true;
-        const bool refused = LacksDrivePrivilege();
-        const CRunProtection protection(m_services, Text(IDS_UPDATING));
-        for (int j = first; j <= last; ++j) {
-            CUpdateExecuter& e = *m_pExecuters[static_cast<size_t>(j)];
-            data.ReadDriveRevision(static_cast<uint8_t>(j));
-            const std::string revision = VersionText(data.m_strCurRevision, data.m_strCurMinorRev);
-            bool updated = false;
-            if (m_bFileBroken || refused) {
-                // A broken package is never written into a drive, and a download that the
-                // system would refuse is not started.
-            } else if (data.m_bOnlyNewer && !IsNewerFirmware()) {
-                e.SetResult(ResultSkipped);
-            } else {
-                e.Download();
-                updated = e.GetResult() == ResultSucceeded;
-            }
-            if (reported < 0 || (ok && !updated)) {
-                reported = j;
-                reportedRevision = revision;
-            }
-            ok = ok && updated;
+    if (m_bLogCleared && !m_bInvalidDrive) {
+        const UnattendedOutcome outcome = m_run.RunUnattended(RunTargets());
+        if (outcome.target >= 0) {
+            model = ModelWord(m_pUpdateData->GetTargetLabel(static_cast<uint8_t>(outcome.target)));
+            // One drive: its revision as the current-revision box shows it.
+            oldRevision =
+                IsAllDrivesEntry() ? VersionText(outcome.revision, outcome.minor) : m_strCurVersion;
+            ok = outcome.ok;
         }
-        model = ModelWord(data.GetTargetLabel(static_cast<uint8_t>(reported)));
-        oldRevision = all ? reportedRevision : m_strCurVersion;
     }
     return WriteResultLog(model, oldRevision, ok);
 }
@@ -734,7 +559,7 @@ bool CVarnelDlg::ClearResultLog() {
 }
 
 bool CVarnelDlg::WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok) {
-    const std::string text = "FILE=" + FileNamePart(UpperCase(m_strExePath)) + "\r\n" +
+    const std::string text = "FILE=" + FileNamePart(ToUpper(m_strExePath)) + "\r\n" +
                              "MODEL=" + model + "\r\n" + "OLD_REV=" + oldRevision + "\r\n" +
                              "NEW_REV=" + m_strNewVersion + "\r\n" +
                              "STATUS=" + (ok ? "OK" : "NG") + "\r\n";

@@ -1,22 +1,17 @@
 // CVarnelDlg: the updater dialog (template 102). Lists the target drives of the package,
-// shows the selected drive's revision beside the package's, runs the update (one worker
-// thread per drive), the restart and the unattended run with its result log.
+// shows the selected drive's revision beside the package's, and runs the update (the
+// update run, CUpdateRun, downloads; the dialog shows its progress and its outcome), the
+// restart and the unattended run with its result log.
 #pragma once
 
-#include <array>
-#include <atomic>
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "download/update_run.h"
 #include "ui/dialog_base.h"
 
 class CUpdateData;
-class CRunProtection;
-class CUpdateExecuter;
 class ISystemServices;
 
 inline constexpr int IDD_VARNEL = 102;
@@ -42,12 +37,7 @@ inline constexpr int IDB_EXIT = 132;
 inline constexpr int IDB_REBOOT = 133;
 inline constexpr int IDB_UPDATE = 134;
 
-// Exit codes of the updater dialog.
-inline constexpr int kExitPending = 259;
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitRebootRequired = 3010;
-inline constexpr int kExitNotNecessary = 1638;
-inline constexpr int kExitNoTargetCpe = 8;
+// Exit codes of the updater dialog besides those of a run (download/update_run.h).
 inline constexpr int kExitUnattended = 1;
 // Unattended run whose result log could not be written: no log speaks for this run (and
 // when that was clear before the run, no drive was touched). 29 is the system's "cannot
@@ -59,7 +49,6 @@ inline constexpr char kResultLogName[] = "qzfwup.txt";
 class CVarnelDlg : public CDialogBase {
 public:
     explicit CVarnelDlg(ISystemServices& services);
-    ~CVarnelDlg() override;
 
     // IDialogEvents
     bool OnInitDialog() override;
@@ -73,16 +62,11 @@ public:
     void CreateExecuters();
     void ShowMessage(const std::string& text);
 
-    // Update run and restart.
+    // Update run and restart: the window's side of the run in m_run.
     void OnUpdateButton();
     uint8_t StartUpdate();
-    bool AllWorkersDone() const;
-    // Progress of the downloads of the current run (drives m_nFirst to m_nLast); read
-    // from the download objects' counters and result codes without a lock.
-    std::vector<DownloadProgress> RunProgress();
-    // Bytes sent of the whole run over its total, 0 to 100; drives skipped by the "only
-    // newer" rule do not count.
-    static int RunPercent(const std::vector<DownloadProgress>& drives);
+    // Polls the run; true when its downloads have all ended.
+    bool AllWorkersDone();
     bool AnyDiscPresent();
     void EjectDiscs();
     uint8_t CollectResults(std::string* errorText);
@@ -117,9 +101,6 @@ public:
     std::string m_strVersionWarning;
     int m_nSelection = 0;
     int m_nAllIndex = -1;
-    int m_nFirst = 0;
-    int m_nLast = -1;
-    std::array<std::unique_ptr<CUpdateExecuter>, 256> m_pExecuters;
     bool m_bNoticePending = false;
     bool m_bShowNotice = false;
     bool m_bFileBroken = false;
@@ -134,31 +115,25 @@ protected:
 private:
     const std::string& Text(unsigned id) const;
     std::string VersionText(const std::string& revision, const std::string& minor) const;
+    bool IsAllDrivesEntry() const;
     bool IsRunnableSelection() const;
-    // The drives need a privilege for the firmware commands that the process lacks: the
-    // system would refuse them, so no run starts.
-    bool LacksDrivePrivilege() const;
+    // The targets of a run of the selected entry.
+    RunSelection RunTargets() const;
     // What the privilege means and how to get it; afterRun: the run was refused.
     std::string PrivilegeWords(bool afterRun) const;
     // Words under the failure text for target j's failed download; empty when there are none.
     std::string FailureWords(int j) const;
-    void StartWorker(int j);
-    void JoinWorkers();
     std::string ResultLogPath();
     // Empties (creates) the log before the run; false when no log can be written there.
     bool ClearResultLog();
     bool WriteResultLog(const std::string& model, const std::string& oldRevision, bool ok);
-    // The progress bar: at 0 and shown when a run starts, then the run's progress.
-    void BeginRunProgress();
+    // The run's progress: a bar per drive and the progress bar.
     void ShowRunProgress();
 
     ISystemServices& m_services;
     std::map<unsigned, std::string> m_texts;
-    int m_nExecuters = 0;          // slots of m_pExecuters in use (the target count)
     bool m_bInvalidDrive = false;  // dl= names no target
     bool m_bLogCleared = true;     // the log is empty and can be written
-    std::array<std::atomic<bool>, 256> m_bRunning{};
-    std::vector<std::thread> m_workers;
-    // Sleep and shutdown held off from the start of a run's downloads to EndBusy.
-    std::unique_ptr<CRunProtection> m_runProtection;
+    // The download objects of the targets and the runs on them.
+    CUpdateRun m_run;
 };
