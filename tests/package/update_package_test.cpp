@@ -18,7 +18,7 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
     return a;
 }
 
-SampleImageSpec Spec(bool main) {
+SampleImageSpec Wanted(bool main) {
     SampleImageSpec s;
     s.main = main;
     s.model = main ? "KVS-Q42R" : "KVS-CORE";
@@ -72,7 +72,7 @@ TEST(ParsePackage, ReadsAnUpdaterAsAValue) {
 }
 
 TEST(InspectImage, TellsHowFarTheCheckGot) {
-    const std::vector<uint8_t> main = MakeSampleImage(Spec(true));
+    const std::vector<uint8_t> main = MakeSampleImage(Wanted(true));
     std::vector<uint8_t> badSum = main;
     badSum[2000] ^= 0x01;
     std::vector<uint8_t> longer = main;
@@ -104,8 +104,8 @@ TEST(InspectImage, TellsHowFarTheCheckGot) {
 }
 
 TEST(LayOutImages, WalksTheCodeSizesOfTheHeaders) {
-    const std::vector<uint8_t> main = MakeSampleImage(Spec(true));
-    const std::vector<uint8_t> core = MakeSampleImage(Spec(false));
+    const std::vector<uint8_t> main = MakeSampleImage(Wanted(true));
+    const std::vector<uint8_t> core = MakeSampleImage(Wanted(false));
     const std::vector<uint8_t> both = Concat(main, core);
     std::vector<uint8_t> runsPast = both;
     runsPast.pop_back();
