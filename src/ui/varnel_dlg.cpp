@@ -311,10 +311,10 @@ void CVarnelDlg::OnUpdateButton() {
             ShowMessage(m_strVersionWarning);
         return;
     }
-    if (!IsItemEnabled(IDC_UPDATE) || m_bBusy || m_bFileBroken) {
+    if (!IsItemEnabled(IDC_UPDATE) || m_bBusy || m_bStarting || m_bFileBroken) {
         // A silent window cannot be seen or closed by anyone: when its automatic start
         // cannot run, end with the exit code as it stands instead of staying forever.
-        if (m_bSilent && !m_bBusy)
+        if (m_bSilent && !m_bBusy && !m_bStarting)
             EndDialog(m_nExitCode);
         return;
     }
@@ -386,6 +386,12 @@ void CVarnelDlg::OnUpdateButton() {
 }
 
 uint8_t CVarnelDlg::StartUpdate() {
+    // The pumps and the disc check below come before the run is busy: a press they dispatch
+    // must not start a second run.
+    struct Starting {
+        bool& flag;
+        ~Starting() { flag = false; }
+    } starting{m_bStarting = true};
     m_strMessage = Text(IDS_UPDATING);
     UpdateData(false);
     for (int i = 0; i < kCatchUpPolls; ++i)

@@ -106,6 +106,7 @@ public:
     bool m_bFileBroken = false;
     bool m_bMinorHidden = true;
     bool m_bBusy = false;
+    bool m_bStarting = false;  // StartUpdate runs, the run is not yet busy
     bool m_bUpdated = false;
 
 protected:

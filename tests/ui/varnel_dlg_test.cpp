@@ -333,6 +333,28 @@ TEST_F(UpdaterDialog, RunOutcomeWithSkippedDrives) {
     }
 }
 
+// A second press while the first one is still getting ready (its catch-up pumps and the disc
+// check come before the run counts as busy) starts nothing: each drive is written once.
+TEST_F(UpdaterDialog, PressWhileTheRunGetsReadyStartsNoSecondRun) {
+    Setup(Drive('D', "1.00") + Drive('E', "1.00"));
+    dlg->m_bAllDrives = true;
+    bool pressed = false;
+    Run({[&](CHeadlessWindow& win) {
+        win.onPump = [&](CHeadlessWindow& pumping) {
+            if (pressed || dlg->m_bBusy)
+                return;
+            pressed = true;
+            pumping.Click(IDC_UPDATE);
+        };
+        win.Click(IDC_UPDATE);
+        win.onPump = nullptr;
+    }});
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(kExitSuccess, result);
+    EXPECT_EQ(1, DownloadsOf("D"));
+    EXPECT_EQ(1, DownloadsOf("E"));
+}
+
 TEST_F(UpdaterDialog, TwoDrivesDownloadInParallel) {
     // Each command takes 5 ms, so a download is a few hundred milliseconds long.
     Setup(Drive('D', "1.00", "delay_ms = 5\n") + Drive('E', "1.01", "delay_ms = 5\n"));
