@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; skips what is present.
+# g++-mingw-w64-i686-posix: the 32-bit Windows program (the product); x86-64: the second build.
 # dpkg-dev, file: the Debian package (CPack); groff-base: checks the manual pages;
 # qemu-system-x86 ... sg3-utils: the guest of the kernel test (tests/kernel).
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 wine xvfb
+pkgs=(cmake g++ make libgtest-dev googletest g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+      wine64 wine xvfb
       clang clang-format libclang-rt-14-dev tmux python3 libbenchmark-dev
       osslsigncode openssl dbus-daemon libdbus-1-3 python3-dbus python3-gi fonts-wine
       fonts-vlgothic

@@ -8,6 +8,8 @@
 #include "app/system_services.h"
 #include "ui/win32_window.h"
 
+static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits (past 2038)");
+
 namespace {
 
 std::wstring WideModulePath() {

@@ -9,6 +9,9 @@
 #include "base/text.h"
 #include "package/customers.h"
 
+// Seconds since 1970 past 2038 (the 32-bit Windows build asks for a 64-bit time_t).
+static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits");
+
 CUpdateData::CUpdateData()
     : m_pSearchDrive(NewSearchDrive()),
       m_drive(*m_pSearchDrive),

@@ -53,12 +53,40 @@ BOOL CALLBACK SetControlFont(HWND control, LPARAM font) {
     return TRUE;
 }
 
+// The shutdown reason calls came with Vista; they are looked up at run time so that the program
+// still starts on XP, where the refusal of WM_QUERYENDSESSION alone holds the shutdown off.
+struct ShutdownReasonCalls {
+    BOOL(WINAPI* create)(HWND, LPCWSTR) = nullptr;
+    BOOL(WINAPI* destroy)(HWND) = nullptr;
+};
+
+const ShutdownReasonCalls& ReasonCalls() {
+    static const ShutdownReasonCalls calls = [] {
+        ShutdownReasonCalls found;
+        HMODULE user32 = GetModuleHandleA("user32.dll");
+        if (user32 == nullptr)
+            return found;
+        // GetProcAddress answers a generic function pointer; void (*)() converts to any other.
+        const auto resolve = [user32](const char* name) {
+            return reinterpret_cast<void (*)()>(GetProcAddress(user32, name));
+        };
+        found.create =
+            reinterpret_cast<decltype(found.create)>(resolve("ShutdownBlockReasonCreate"));
+        found.destroy =
+            reinterpret_cast<decltype(found.destroy)>(resolve("ShutdownBlockReasonDestroy"));
+        return found;
+    }();
+    return calls;
+}
+
 void ApplyShutdownBlock(HWND hwnd) {
     const ShutdownBlock& block = Block();
+    const ShutdownReasonCalls& calls = ReasonCalls();
     if (block.active) {
-        ShutdownBlockReasonCreate(hwnd, block.reason.c_str());
-    } else {
-        ShutdownBlockReasonDestroy(hwnd);
+        if (calls.create != nullptr)
+            calls.create(hwnd, block.reason.c_str());
+    } else if (calls.destroy != nullptr) {
+        calls.destroy(hwnd);
     }
 }
 

@@ -731,20 +731,19 @@ const std::vector<RuntimeTexts>& RuntimeTextTable() {
     return table;
 }
 
+// A scalable Japanese font (the bitmap system fonts do not count).
+int CALLBACK FoundJapaneseFont(const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM p) {
+    if ((type & TRUETYPE_FONTTYPE) != 0 && font->lfFaceName[0] != L'@')
+        *reinterpret_cast<bool*>(p) = true;
+    return 1;
+}
+
 bool JapaneseFontInstalled() {
     LOGFONTW wanted = {};
     wanted.lfCharSet = SHIFTJIS_CHARSET;
     bool found = false;
     HDC dc = GetDC(nullptr);
-    EnumFontFamiliesExW(
-        dc, &wanted,
-        [](const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM p) -> int {
-            // A scalable font (the bitmap system fonts do not count).
-            if ((type & TRUETYPE_FONTTYPE) != 0 && font->lfFaceName[0] != L'@')
-                *reinterpret_cast<bool*>(p) = true;
-            return 1;
-        },
-        reinterpret_cast<LPARAM>(&found), 0);
+    EnumFontFamiliesExW(dc, &wanted, FoundJapaneseFont, reinterpret_cast<LPARAM>(&found), 0);
     ReleaseDC(nullptr, dc);
     return found;
 }
