@@ -33,7 +33,15 @@ struct SrbExecScsiCmd {
     BYTE SenseArea[44];
 };
 #pragma pack(pop)
-static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 108, "ASPI request layout");
+// The layout of every ASPI layer (all are 32-bit): 64-byte block, sense area at 64, 108 in all.
+static_assert(sizeof(void*) != 4 ||
+                  (offsetof(SrbExecScsiCmd, SRB_BufLen) == 12 &&
+                   offsetof(SrbExecScsiCmd, SRB_BufPointer) == 16 &&
+                   offsetof(SrbExecScsiCmd, SRB_SenseLen) == 20 &&
+                   offsetof(SrbExecScsiCmd, SRB_PostProc) == 24 &&
+                   offsetof(SrbExecScsiCmd, CDBByte) == 48 &&
+                   offsetof(SrbExecScsiCmd, SenseArea) == 64 && sizeof(SrbExecScsiCmd) == 108),
+              "32-bit ASPI request layout");
 static_assert(offsetof(SrbExecScsiCmd, CDBByte) == 36 + 3 * sizeof(void*), "ASPI request layout");
 
 constexpr BYTE SC_EXEC_SCSI_CMD = 0x02;

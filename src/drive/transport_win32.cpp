@@ -187,6 +187,17 @@ struct PassThroughRequest {
     ULONG filler;
     UCHAR sense[32];
 };
+// The 32-bit layout: a 44-byte SCSI_PASS_THROUGH_DIRECT, the sense buffer at offset 48, 80 bytes
+// in all. The 64-bit structure is 56 bytes (an 8-byte DataBuffer), and the sense follows at 60.
+static_assert(sizeof(void*) != 4 ||
+                  (sizeof(SCSI_PASS_THROUGH_DIRECT) == 44 &&
+                   offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 20 &&
+                   offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28 &&
+                   offsetof(PassThroughRequest, sense) == 48 && sizeof(PassThroughRequest) == 80),
+              "32-bit pass-through request layout");
+static_assert(sizeof(void*) != 8 || (sizeof(SCSI_PASS_THROUGH_DIRECT) == 56 &&
+                                     offsetof(PassThroughRequest, sense) == 60),
+              "64-bit pass-through request layout");
 
 class PassThroughTransport : public IScsiTransport {
 public:
