@@ -6,7 +6,8 @@
 # same drive journal and result log as the Linux-built updater.
 # usage: varnel_terminal_test.sh BUILD_DIR [WINDOWS_ENGINE]
 #   WINDOWS_ENGINE (or VARNEL_WIN_ENGINE): varnel.exe of the Windows build; default: the
-#   Windows build in build/win64 when present, else the test engine bytes of tests/data
+#   product (build/win32) or else the 64-bit build (build/win64) when present, else the test
+#   engine bytes of tests/data
 #   (--package= reads only the appended package).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -15,7 +16,9 @@ root=$(cd "$here/../.." && pwd)
 win_engine=${2:-${VARNEL_WIN_ENGINE:-}}
 if [ -z "$win_engine" ]; then
   win_engine=$root/tests/data/engine.bin
-  [ -f "$root/build/win64/src/varnel.exe" ] && win_engine=$root/build/win64/src/varnel.exe
+  for build in win64 win32; do
+    [ -f "$root/build/$build/src/varnel.exe" ] && win_engine=$root/build/$build/src/varnel.exe
+  done
 fi
 command -v tmux >/dev/null || { echo "SKIP: tmux is not installed (scripts/setup.sh)"; exit 77; }
 
