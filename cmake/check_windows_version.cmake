@@ -1,9 +1,9 @@
 # cmake -DFILE=exe -DOBJDUMP=objdump -DTABLE=windows_imports.txt -DOLDEST=5.1.3
 #       -P check_windows_version.cmake
-# Fails when the program imports a function that the oldest Windows it is meant for (OLDEST,
-# as major.minor.service-pack) does not have, or one that TABLE does not list: the headers
-# declare new functions whatever _WIN32_WINNT says, so the compiler does not catch them, and a
-# missing import keeps the whole program from starting.
+# Fails when the program's header asks for a newer Windows than OLDEST (major.minor.service
+# pack), when it imports a function that OLDEST does not have, or one that TABLE does not
+# list: the headers declare new functions whatever _WIN32_WINNT says, so the compiler does not
+# catch them, and one missing import keeps the whole program from starting.
 foreach(var FILE OBJDUMP TABLE OLDEST)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "check_windows_version.cmake needs -D${var}=")
@@ -29,6 +29,16 @@ execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump RESULT_VARIAB
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${FILE} failed")
 endif()
+# The header's subsystem version: Windows refuses a program that asks for a newer one.
+if(NOT dump MATCHES "MajorSubsystemVersion[ \t]+([0-9]+)[^\n]*\nMinorSubsystemVersion[ \t]+([0-9]+)")
+  message(FATAL_ERROR "${FILE}: no subsystem version in the dump")
+endif()
+set(subsystem "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}")
+set(problems "")
+if(subsystem VERSION_GREATER OLDEST)
+  list(APPEND problems "the PE header asks for Windows ${subsystem} (subsystem version)")
+endif()
+
 # Only the import tables; brackets would upset the list split.
 string(FIND "${dump}" "The Import Tables" start)
 if(start EQUAL -1)
@@ -40,7 +50,6 @@ string(REPLACE "\n" ";" lines "${dump}")
 
 set(dll "")
 set(count 0)
-set(problems "")
 foreach(line ${lines})
   if(line MATCHES "^The (Export|Relocation)|^PE File Base Relocations")
     break()
@@ -77,4 +86,5 @@ if(problems)
   message(FATAL_ERROR "${FILE} would not start on Windows ${OLDEST}, or imports what "
                       "${TABLE} does not list (add it with its first Windows version):\n  ${text}")
 endif()
-message(STATUS "${FILE}: ${count} imports, none newer than Windows ${OLDEST}")
+message(STATUS "${FILE}: subsystem version ${subsystem}, ${count} imports, none newer than "
+               "Windows ${OLDEST}")
