@@ -6,14 +6,34 @@
 #   b. peak resident memory of a whole update run of a 4 MiB updater into eight drives
 #      (goal < 16 MiB);
 #   c. start-up: process start to the updater dialog ready on a 4 MiB updater with no
-#      drives (/s without a target ends right after the initialisation; goal < 30 ms).
+#      drives (/s without a target ends right after the initialisation; goal < 30 ms);
+#   d. footprint of an updater with a 3 MiB Main image (about 3.9 MB): peak resident memory
+#      of a /s /all run into eight drives and of the varnel-pkg build that makes it (goal
+#      <= 12.5 MiB each), and the processor time (user + system) of /s with no target drive.
+# usage: bash scripts/bench_run.sh [--reference DIR]
+#   --reference DIR: the build folder of another version (DIR/src/varnel and
+#   DIR/tools/varnel-pkg, e.g. a Release build of an older commit in a git worktree); d. is
+#   run with it as well, side by side, and the processor time becomes the median of the
+#   ratios of paired runs (goal <= 1.15).
 # Environment: DELAY_MS (per-command delay of the drives, default 20), RUNS (start-up
-# runs averaged, default 50). Exit status 1: a goal was missed.
+# runs averaged, default 50), PAIRS (paired runs of d., default 21, each a batch of 5 runs
+# of each program). Exit status 1: a goal was missed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 delay=${DELAY_MS:-20}
 runs=${RUNS:-50}
+pairs=${PAIRS:-21}
+reference=
+case "${1:-}" in
+  --reference)
+    reference=$(cd "${2:?--reference needs a build folder}" && pwd)
+    for f in src/varnel tools/varnel-pkg; do
+      [ -x "$reference/$f" ] || { echo "bench_run: no $reference/$f" >&2; exit 2; }
+    done ;;
+  "") ;;
+  *) echo "usage: bash scripts/bench_run.sh [--reference DIR]" >&2; exit 2 ;;
+esac
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target varnel varnel-pkg >/dev/null
@@ -41,12 +61,13 @@ drives() {  # drives COUNT FILE: ASPI-style addresses on one adapter (up to 32),
 }
 
 # One /s /all run into COUNT drives; prints "elapsed_s user_s sys_s max_rss_kib".
+# run COUNT [UPDATER]: the 4 MiB updater unless another is named.
 run() {
   local file="$work/drives$1.txt"
   drives "$1" "$file"
   rm -f "$file.state" "$file.journal"
   local status=0
-  VARNEL_SIMULATE=$file /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$work/upd" /s /all \
+  VARNEL_SIMULATE=$file /usr/bin/time -f '%e %U %S %M' -o "$work/time" "${2:-$work/upd}" /s /all \
     >/dev/null 2>&1 || status=$?
   if [ "$status" -ne 0 ]; then
     echo "bench_run: update into $1 drives ended with status $status" >&2
@@ -97,6 +118,70 @@ end=$(date +%s%N)
 startup_ms=$(awk -v d=$((end - start)) -v n="$runs" 'BEGIN { printf "%.1f", d / n / 1e6 }')
 printf 'start-up:         %s ms per run, mean of %s (goal < 30 ms)\n' "$startup_ms" "$runs"
 awk -v t="$startup_ms" 'BEGIN { exit !(t < 30) }' || missed+=("start-up $startup_ms ms")
+
+# Footprint: a 3 MiB Main image (engine + package of about 3.9 MB).
+"$pkg" sample "$work/fw3" --size $((3145728 - 1024)) --revision 1.10 >/dev/null
+# build_rss PKG ENGINE OUT: builds the updater; prints the peak resident memory in KiB.
+build_rss() {
+  /usr/bin/time -f '%M' -o "$work/time" "$1" build --engine "$2" --prm "$work/fw3/sample.prm" \
+    --out "$3" --product KVS-Q42R --filter '1.0*' >/dev/null
+  cat "$work/time"
+}
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+build_m=$(build_rss "$pkg" "$varnel" "$work/upd3")
+read -r _ _ _ upd3_m < <(run 8 "$work/upd3")
+: >"$work/none.txt"
+# CPU seconds (user + system, from wait4) of runs of /s with no drive at all.
+cpu_runs() {
+  VARNEL_SIMULATE=$work/none.txt python3 - "$@" <<'PY'
+import os, statistics, sys
+mode, pairs, batch = sys.argv[1], int(sys.argv[2]), 5
+programs = sys.argv[3:]
+null = os.open(os.devnull, os.O_RDWR)
+def cpu(program):
+    pid = os.posix_spawn(program, [program, "/s"], os.environ,
+                         file_actions=[(os.POSIX_SPAWN_DUP2, null, 1), (os.POSIX_SPAWN_DUP2, null, 2)])
+    _, _, usage = os.wait4(pid, 0)
+    return usage.ru_utime + usage.ru_stime
+for p in programs:
+    cpu(p)  # warm the page cache
+per_run = {p: [] for p in programs}
+ratios = []
+for i in range(pairs):
+    order = programs if i % 2 == 0 else programs[::-1]
+    sums = {}
+    for p in order:
+        runs = [cpu(p) for _ in range(batch)]
+        per_run[p] += runs
+        sums[p] = sum(runs)
+    if mode == "pair":
+        ratios.append(sums[programs[0]] / sums[programs[1]])
+print(" ".join("%.2f" % (statistics.median(per_run[p]) * 1000) for p in programs),
+      "%.2f" % statistics.median(ratios) if ratios else "-")
+PY
+}
+printf 'footprint:        updater of %s bytes (3 MiB Main image); goals <= 12.5 MiB, <= 1.15x\n' \
+  "$(stat -c %s "$work/upd3")"
+if [ -n "$reference" ]; then
+  ref_build_m=$(build_rss "$reference/tools/varnel-pkg" "$reference/src/varnel" "$work/ref3")
+  read -r _ _ _ ref_upd3_m < <(run 8 "$work/ref3")
+  read -r cpu_ms ref_cpu_ms cpu_ratio < <(cpu_runs pair "$pairs" "$work/upd3" "$work/ref3")
+  printf '  peak memory, /s /all into 8 drives: %s MiB (%s KiB); reference %s MiB\n' \
+    "$(mib "$upd3_m")" "$upd3_m" "$(mib "$ref_upd3_m")"
+  printf '  peak memory, varnel-pkg build:      %s MiB (%s KiB); reference %s MiB\n' \
+    "$(mib "$build_m")" "$build_m" "$(mib "$ref_build_m")"
+  printf '  processor time, /s with no target:  %sx of the reference, median of %s paired batches (%s ms against %s ms per run, medians)\n' \
+    "$cpu_ratio" "$pairs" "$cpu_ms" "$ref_cpu_ms"
+  awk -v r="$cpu_ratio" 'BEGIN { exit !(r <= 1.15) }' || missed+=("processor time ${cpu_ratio}x")
+else
+  read -r cpu_ms _ < <(cpu_runs single "$pairs" "$work/upd3")
+  printf '  peak memory, /s /all into 8 drives: %s MiB (%s KiB)\n' "$(mib "$upd3_m")" "$upd3_m"
+  printf '  peak memory, varnel-pkg build:      %s MiB (%s KiB)\n' "$(mib "$build_m")" "$build_m"
+  printf '  processor time, /s with no target:  %s ms per run, median of %s (no reference: no ratio)\n' \
+    "$cpu_ms" "$((pairs * 5))"
+fi
+[ "$upd3_m" -le 12800 ] || missed+=("peak memory of the 3 MiB run $(mib "$upd3_m") MiB")
+[ "$build_m" -le 12800 ] || missed+=("peak memory of varnel-pkg build $(mib "$build_m") MiB")
 
 if ((${#missed[@]})); then
   printf 'bench_run: goal missed: %s\n' "${missed[@]}"

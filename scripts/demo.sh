@@ -13,10 +13,12 @@ case "${1:-}" in
   "") ;;
   *) echo "usage: bash scripts/demo.sh [--keep]" >&2; exit 2 ;;
 esac
-bash scripts/setup.sh
-cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/linux -j"$(nproc)" >/dev/null
-bin=$root/build/linux
+# Only the demo's packages and its two programs, in a build folder of their own without the
+# tests (scripts/test.sh installs and builds everything).
+bash scripts/setup.sh demo
+cmake -S . -B build/demo-bin -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_BUILD_TESTS=OFF >/dev/null
+cmake --build build/demo-bin -j"$(nproc)" --target varnel varnel-pkg >/dev/null
+bin=$root/build/demo-bin
 if ((keep)); then
   work=$root/build/demo
   rm -rf "$work"

@@ -2,7 +2,8 @@
 # Hardening run, standalone: builds with clang and
 #   1. runs the whole unit suite under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   2. runs every fuzz target (fuzz/) for FUZZ_SECONDS seconds each (default 30), after
-#      replaying its saved findings (fuzz/regressions/<target>),
+#      replaying its saved findings (fuzz/regressions/<target>), and prints its rate
+#      (inputs run per second of the whole run, again all together at the end),
 #   3. runs the whole unit suite under ThreadSanitizer.
 # Any sanitizer report, fuzz finding or failing test fails the run (exit status 1).
 # Builds: build/hardening-asan (also the fuzz programs) and build/hardening-tsan. A fuzz
@@ -15,6 +16,7 @@ bash scripts/setup.sh || exit 1
 jobs=$(nproc)
 seconds=${FUZZ_SECONDS:-30}
 failed=()
+rates=()
 
 # Warnings are not findings here; the gcc and mingw builds keep them at zero.
 common=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -55,9 +57,16 @@ for program in "$asan"/fuzz/fuzz_*; do
     continue
   fi
   # New inputs go to the work folder; the seed corpus in the repository stays as it is.
+  start=$(date +%s.%N)
   if "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
        -artifact_prefix="$findings/" "$work" "fuzz/corpus/$target" >"$findings/fuzz.log" 2>&1; then
+    end=$(date +%s.%N)
     grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units)' "$findings/fuzz.log" | tail -n 2
+    # The rate over the whole run, the replay of the corpus included.
+    units=$(awk '/^stat::number_of_executed_units:/ { print $2 }' "$findings/fuzz.log" | tail -n 1)
+    rate=$(awk -v n="${units:-0}" -v a="$start" -v b="$end" 'BEGIN { printf "%.0f", n / (b - a) }')
+    echo "rate: $rate inputs/s ($units inputs in $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }') s)"
+    rates+=("$target $rate inputs/s")
   else
     tail -n 40 "$findings/fuzz.log"
     echo "finding: $(ls -t "$findings" | grep -vE '\.log$' | head -n 1) in $findings"
@@ -78,6 +87,7 @@ ctest --test-dir "$tsan" -j"$jobs" --output-on-failure -E "$exclude" >"$tsan/cte
 tail -n 3 "$tsan/ctest.log"
 
 echo
+((${#rates[@]})) && printf 'fuzz rate: %s\n' "${rates[@]}"
 if ((${#failed[@]})); then
   printf 'hardening: FAILED: %s\n' "${failed[@]}"
   exit 1

@@ -1,7 +1,9 @@
 // Zero-run packing of the firmware body into the package block, and back.
+#include <algorithm>
 #include <cstring>
 
 #include "package/codec.h"
+#include "package/scrambler.h"
 #include "package/update_data.h"
 
 namespace {
@@ -85,21 +87,27 @@ void CUpdateData::EndPacking(uint32_t start, uint32_t end) {
     m_nFileSize = end;
 }
 
-bool UnpackBody(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset, uint8_t* out,
-                uint32_t capacity, uint32_t* length) {
+namespace {
+
+// The packed body of a block in body order: sink.Zeros(at, count) for a recorded run and
+// sink.Literal(at, bytes, count) for packed bytes, at being the body offset. table is the
+// block's run table, packed its bytes from offset 516 on. A sink returning false ends the
+// walk with false.
+template <class Sink>
+bool WalkBody(const uint8_t* table, const uint8_t* packed, uint32_t blockLength,
+              uint32_t packageOffset, uint32_t capacity, Sink& sink, uint32_t* length) {
     if (!IsUnpackableBlock(blockLength, packageOffset))
         return false;
-    const uint32_t start = packageOffset;
+    const uint32_t start = packageOffset + kBlockHeaderSize;
     const uint32_t trailer = packageOffset + blockLength;
-    CRunCursor runs(block);
+    CRunCursor runs(table);
     const ZeroRun& run = runs.Run();  // follows the cursor
     uint32_t n = 0;
-    uint32_t i = start + kBlockHeaderSize;
+    uint32_t i = start;
     while (i < trailer) {
         if (run.length > 0 && run.position == i) {
-            if (run.length > capacity - n)
+            if (run.length > capacity - n || !sink.Zeros(n, run.length))
                 return false;
-            std::memset(out + n, 0, run.length);
             n += run.length;
             runs.Next();
         }
@@ -108,22 +116,110 @@ bool UnpackBody(const uint8_t* block, uint32_t blockLength, uint32_t packageOffs
         if (run.length > 0 && run.position > i && run.position < trailer)
             end = run.position;
         const uint32_t count = end - i;
-        if (count > capacity - n)
+        if (count > capacity - n || !sink.Literal(n, packed + (i - start), count))
             return false;
-        std::memcpy(out + n, block + (i - start), count);
         n += count;
         i = end;
     }
     if (run.length > 0 && run.position == trailer) {
-        if (run.length > capacity - n)
+        if (run.length > capacity - n || !sink.Zeros(n, run.length))
             return false;
-        std::memset(out + n, 0, run.length);
         n += run.length;
         runs.Next();
     }
     *length = n;
     // A recorded run that was never reached points outside the packed body.
     return run.length == 0;
+}
+
+// Writes the body to out; with descrambling, the packed bytes are taken as they lie in the
+// file and the key stream is taken up where the last piece left it.
+struct BodyWriter {
+    uint8_t* out;
+    bool descramble = false;
+    uint32_t state = 0;
+
+    bool Zeros(uint32_t at, uint32_t count) {
+        std::memset(out + at, 0, count);
+        return true;
+    }
+    bool Literal(uint32_t at, const uint8_t* bytes, uint32_t count) {
+        std::memcpy(out + at, bytes, count);
+        if (descramble)
+            state = XorKeyStream(out + at, count, state);
+        return true;
+    }
+};
+
+// Compares the body with expected, descrambling a piece at a time; stops at the first
+// difference.
+struct BodyComparer {
+    const uint8_t* expected;
+    uint32_t state;
+
+    bool Zeros(uint32_t at, uint32_t count) const {
+        const uint8_t* p = expected + at;
+        for (uint32_t k = 0; k < count; ++k) {
+            if (p[k] != 0)
+                return false;
+        }
+        return true;
+    }
+    bool Literal(uint32_t at, const uint8_t* bytes, uint32_t count) {
+        uint8_t piece[4096];
+        for (uint32_t done = 0; done < count;) {
+            const uint32_t m = std::min<uint32_t>(count - done, sizeof piece);
+            std::memcpy(piece, bytes + done, m);
+            state = XorKeyStream(piece, m, state);
+            if (std::memcmp(piece, expected + at + done, m) != 0)
+                return false;
+            done += m;
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+bool UnpackBody(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset, uint8_t* out,
+                uint32_t capacity, uint32_t* length) {
+    BodyWriter writer{out};
+    return WalkBody(block, block + kBlockHeaderSize, blockLength, packageOffset, capacity, writer,
+                    length);
+}
+
+uint32_t DescrambleRunTable(const uint8_t* block, uint8_t* table) {
+    std::memcpy(table, block, kBlockHeaderSize);
+    return XorKeyStream(table + 2, kBlockHeaderSize - 2, KeyState(ReadBE16(block)));
+}
+
+uint64_t UnpackedLength(const uint8_t* table, uint32_t blockLength) {
+    uint64_t n = blockLength - kBlockHeaderSize;
+    for (CRunCursor cursor(table); cursor.Run().length != 0; cursor.Next())
+        n += cursor.Run().length;
+    return n;
+}
+
+bool UnpackScrambledBody(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset,
+                         uint8_t* out, uint32_t capacity, uint32_t* length) {
+    if (!IsUnpackableBlock(blockLength, packageOffset))
+        return false;
+    uint8_t table[kBlockHeaderSize];
+    BodyWriter writer{out, true, DescrambleRunTable(block, table)};
+    return WalkBody(table, block + kBlockHeaderSize, blockLength, packageOffset, capacity, writer,
+                    length);
+}
+
+bool ScrambledBodyEquals(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset,
+                         const uint8_t* body, uint32_t bodyLength) {
+    if (!IsUnpackableBlock(blockLength, packageOffset))
+        return false;
+    uint8_t table[kBlockHeaderSize];
+    BodyComparer comparer{body, DescrambleRunTable(block, table)};
+    uint32_t n = 0;
+    return WalkBody(table, block + kBlockHeaderSize, blockLength, packageOffset, bodyLength,
+                    comparer, &n) &&
+           n == bodyLength;
 }
 
 std::vector<ZeroRun> RecordedRuns(const uint8_t* block) {

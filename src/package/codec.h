@@ -50,6 +50,20 @@ inline bool IsUnpackableBlock(uint32_t blockLength, uint32_t packageOffset) {
 // body (*length then counts what was unpacked).
 bool UnpackBody(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset, uint8_t* out,
                 uint32_t capacity, uint32_t* length);
+// The same on a block as it lies in the file, scrambled behind its seed (block bytes 0 and 1):
+// the bytes are descrambled on their way to out, block is only read.
+bool UnpackScrambledBody(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset,
+                         uint8_t* out, uint32_t capacity, uint32_t* length);
+// Whether the body of a scrambled block unpacks to exactly the bodyLength bytes of body;
+// compared a piece at a time, nothing is written.
+bool ScrambledBodyEquals(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset,
+                         const uint8_t* body, uint32_t bodyLength);
+// The 516 bytes of a scrambled block's seed and run table, descrambled into table; returns
+// the key stream state in front of the packed body.
+uint32_t DescrambleRunTable(const uint8_t* block, uint8_t* table);
+// The body length a run table and a block of blockLength bytes (at least 516) give: the packed
+// bytes plus the recorded runs.
+uint64_t UnpackedLength(const uint8_t* table, uint32_t blockLength);
 // The same a byte at a time: the reference UnpackBody is tested against.
 bool UnpackBodyPlain(const uint8_t* block, uint32_t blockLength, uint32_t packageOffset,
                      uint8_t* out, uint32_t capacity, uint32_t* length);

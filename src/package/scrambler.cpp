@@ -76,19 +76,23 @@ inline uint16_t ProductHigh(uint16_t xl, uint16_t xh, uint16_t ml, uint16_t mh) 
 
 }  // namespace
 
-int32_t Scramble(uint8_t* buffer, int32_t length, uint16_t seed) {
-    if (length <= 0)
-        return 0;
-    uint32_t x = seed == 0 ? 1u : seed;
-    const auto n = static_cast<uint32_t>(length);
+uint32_t XorKeyStream(uint8_t* buffer, uint32_t length, uint32_t state) {
+    uint32_t x = state;
     uint32_t i = 0;
-    for (; n - i >= kBlock; i += kBlock) {
+    for (; length - i >= kBlock; i += kBlock) {
         XorKeyBlock(buffer + i, static_cast<uint16_t>(x), static_cast<uint16_t>(x >> 16));
         x *= kBlockStep;
     }
-    for (; i < n; ++i) {
+    for (; i < length; ++i) {
         x *= kMultiplier;
         buffer[i] ^= static_cast<uint8_t>(x >> 24);
     }
+    return x;
+}
+
+int32_t Scramble(uint8_t* buffer, int32_t length, uint16_t seed) {
+    if (length <= 0)
+        return 0;
+    XorKeyStream(buffer, static_cast<uint32_t>(length), KeyState(seed));
     return length;
 }

@@ -1,5 +1,6 @@
 #include "package/update_data.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -12,16 +13,29 @@
 // Seconds since 1970 past 2038 (the 32-bit Windows build asks for a 64-bit time_t).
 static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits");
 
+namespace {
+
+// A 4 MiB buffer that reads as zero. calloc takes fresh pages from the system: they are zero
+// already and cost memory only once written, so the bytes a run never uses cost nothing.
+uint8_t* ZeroBuffer() {
+    void* p = std::calloc(kBufferSize, 1);
+    if (p == nullptr)
+        throw std::bad_alloc();
+    return static_cast<uint8_t*>(p);
+}
+
+}  // namespace
+
 CUpdateData::CUpdateData()
     : m_pSearchDrive(NewSearchDrive()),
       m_drive(*m_pSearchDrive),
-      m_pFileImage(new uint8_t[kBufferSize]()),
-      m_pFirmware(new uint8_t[kBufferSize]()),
+      m_pFileImage(ZeroBuffer()),
+      m_pFirmware(ZeroBuffer()),
       m_clock([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
 
 CUpdateData::~CUpdateData() {
-    delete[] m_pFileImage;
-    delete[] m_pFirmware;
+    std::free(m_pFileImage);
+    std::free(m_pFirmware);
 }
 
 TargetRule CUpdateData::GetTargetRule() const {
@@ -78,7 +92,10 @@ void CUpdateData::ReadPackageFromMemory(const uint8_t* data, size_t size,
 
 void CUpdateData::LoadPackage(uint32_t fileSize) {
     m_nEngineSize = fileSize;
-    const UpdatePackage p = ParsePackage({m_pFileImage, fileSize});
+    // The body is unpacked straight into m_pFirmware; the file's bytes stay as read.
+    uint32_t bodyLength = 0;
+    const UpdatePackage p =
+        ParsePackage({m_pFileImage, fileSize}, {m_pFirmware, kBufferSize}, &bodyLength);
     // The package of a signed updater ends in front of its certificate table: the bytes
     // in use end there.
     m_nFileSize = p.usedSize;
@@ -110,9 +127,7 @@ void CUpdateData::LoadPackage(uint32_t fileSize) {
 
     m_fault = p.fault;
     m_byImageCheckResult = p.imageCheck;
-    m_nFirmwareLength = static_cast<uint32_t>(p.firmware.size());
-    if (m_nFirmwareLength != 0)
-        std::memcpy(m_pFirmware, p.firmware.data(), m_nFirmwareLength);
+    m_nFirmwareLength = bodyLength;
     // What follows the body reads as zero (the word sum of an odd image at its end).
     if (m_nFirmwareLength < kBufferSize)
         m_pFirmware[m_nFirmwareLength] = 0;

@@ -46,3 +46,14 @@ struct UpdatePackage {
 // program images. Every offset the file claims is checked against its bytes; a package that
 // cannot be used says why in fault.
 UpdatePackage ParsePackage(std::span<const uint8_t> file);
+// The same with the body unpacked into body (at most its size; what follows is not touched)
+// instead of into firmware, which stays empty: *bodyLength is its length, the image walk
+// is over those bytes. The file's bytes are only read and nothing of the body's size is
+// allocated.
+UpdatePackage ParsePackage(std::span<const uint8_t> file, std::span<uint8_t> body,
+                           uint32_t* bodyLength);
+// Whether file carries a package whose body is exactly body, read as ParsePackage reads it
+// but compared a piece at a time instead of kept: *p receives the trailer, the bounds fault
+// and the run table, no firmware and no images.
+bool PackageBodyEquals(std::span<const uint8_t> file, std::span<const uint8_t> body,
+                       UpdatePackage* p);

@@ -45,26 +45,24 @@ LoadResult CUpdateData::ComposePackage() {
 
 LoadResult CUpdateData::CheckUpdaterFile(const uint8_t* file, uint32_t size, const uint8_t* body,
                                          uint32_t bodyLength) {
-    const UpdatePackage reader = ParsePackage({file, size});
-    if (!reader.HasPackage())
+    // The body read back is compared with body a piece at a time; once they are equal, the
+    // image walk over body is the walk over what the updater will read.
+    UpdatePackage reader;
+    if (!PackageBodyEquals({file, size}, {body, bodyLength}, &reader) || !reader.HasPackage())
         return LOAD_UPDATER_UNREADABLE;
-    if (reader.fault == PackageFault::ImageCheck) {
-        switch (reader.imageCheck) {
-            case CHECK_MAIN_INVALID:
-                return LOAD_UPDATER_MAIN_INVALID;
-            case CHECK_MAIN_BROKEN:
-                return LOAD_UPDATER_MAIN_BROKEN;
-            case CHECK_CORE_INVALID:
-                return LOAD_UPDATER_CORE_INVALID;
-            default:
-                return LOAD_UPDATER_CORE_BROKEN;
-        }
+    const std::vector<ImageFacts> images = InspectImages({body, bodyLength});
+    if (images.empty() || images.back().result == CHECK_OK)
+        return LOAD_OK;
+    switch (images.back().result) {
+        case CHECK_MAIN_INVALID:
+            return LOAD_UPDATER_MAIN_INVALID;
+        case CHECK_MAIN_BROKEN:
+            return LOAD_UPDATER_MAIN_BROKEN;
+        case CHECK_CORE_INVALID:
+            return LOAD_UPDATER_CORE_INVALID;
+        default:
+            return LOAD_UPDATER_CORE_BROKEN;
     }
-    if (reader.fault != PackageFault::None || reader.firmware.size() != bodyLength ||
-        (bodyLength != 0 && std::memcmp(reader.firmware.data(), body, bodyLength) != 0)) {
-        return LOAD_UPDATER_UNREADABLE;
-    }
-    return LOAD_OK;
 }
 
 LoadResult CUpdateData::WritePackage(const std::string& path) {

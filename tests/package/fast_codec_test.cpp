@@ -2,11 +2,14 @@
 // random and edge inputs, every length around the block sizes, unaligned offsets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
+#include "package/codec.h"
+#include "package/scrambler.h"
 #include "package/trailer.h"
 #include "package/update_data.h"
 #include "support/test_support.h"
@@ -278,6 +281,82 @@ TEST(FastUnpack, MatchesPlainOnValidAndDamagedTables) {
         ASSERT_EQ(plainLength, d->m_nFirmwareLength);
         ASSERT_TRUE(plain == fast);
     }
+}
+
+// The block as the file holds it, scrambled behind its seed: unpacking it on the way (and
+// comparing a body with it) gives what descrambling first and unpacking gives, valid table
+// or damaged.
+TEST(FastUnpack, ScrambledBlockAsTheFileHoldsIt) {
+    auto d = std::make_unique<CUpdateData>();
+    std::mt19937 rng(7);
+    std::vector<uint8_t> expected(kBufferSize), got(kBufferSize);
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        const std::vector<uint8_t> body = BodyWithRuns(rng, rng() % 30000);
+        std::memcpy(d->m_pFirmware, body.data(), body.size());
+        d->m_nFirmwareLength = static_cast<uint32_t>(body.size());
+        d->m_nFileSize = rng() % 3000;
+        ASSERT_TRUE(d->PackFirmware());
+        const uint32_t offset = d->m_nPackageOffset;
+        const uint32_t length = d->m_nPackageLength;
+        std::vector<uint8_t> block(d->m_pFileImage + offset, d->m_pFileImage + offset + length);
+        if (round % 3 == 1)  // a run position one off: the table points outside the body
+            WriteBE32(block.data() + 4, ReadBE32(block.data() + 4) + 1);
+        if (round % 3 == 2)  // a run that overfills what the body may take
+            WriteBE32(block.data() + 260, kBufferSize);
+        const auto capacity = static_cast<uint32_t>(round % 5 == 4 ? body.size() / 2 : kBufferSize);
+        uint32_t plainLength = 0, fastLength = 0;
+        const bool plainOk =
+            UnpackBody(block.data(), length, offset, expected.data(), capacity, &plainLength);
+        std::vector<uint8_t> scrambled = block;
+        const auto seed = static_cast<uint16_t>(rng());
+        CUpdateData::Scramble(scrambled.data() + 2, static_cast<int32_t>(length - 2), seed);
+        scrambled[0] = static_cast<uint8_t>(seed >> 8);
+        scrambled[1] = static_cast<uint8_t>(seed);
+        const std::vector<uint8_t> asRead = scrambled;
+        const bool fastOk = UnpackScrambledBody(scrambled.data(), length, offset, got.data(),
+                                                capacity, &fastLength);
+        ASSERT_EQ(asRead, scrambled);  // only read
+        ASSERT_EQ(plainOk, fastOk);
+        if (!plainOk) {
+            if (capacity == kBufferSize) {  // a damaged table, not a short buffer
+                EXPECT_FALSE(ScrambledBodyEquals(scrambled.data(), length, offset, body.data(),
+                                                 static_cast<uint32_t>(body.size())));
+            }
+            continue;
+        }
+        ASSERT_EQ(plainLength, fastLength);
+        ASSERT_EQ(0, std::memcmp(expected.data(), got.data(), plainLength));
+        ASSERT_TRUE(
+            ScrambledBodyEquals(scrambled.data(), length, offset, expected.data(), plainLength));
+        // One byte changed (a packed byte or one of a run), or one byte more or less.
+        if (plainLength == 0)
+            continue;
+        const uint32_t at = rng() % plainLength;
+        got[at] ^= static_cast<uint8_t>(1 + rng() % 255);
+        EXPECT_FALSE(
+            ScrambledBodyEquals(scrambled.data(), length, offset, got.data(), plainLength));
+        EXPECT_FALSE(ScrambledBodyEquals(scrambled.data(), length, offset, expected.data(),
+                                         plainLength - 1));
+        expected[plainLength] = 0;
+        EXPECT_FALSE(ScrambledBodyEquals(scrambled.data(), length, offset, expected.data(),
+                                         plainLength + 1));
+    }
+}
+
+TEST(FastScramble, KeyStreamTakenUpPieceByPiece) {
+    std::mt19937 rng(8);
+    const std::vector<uint8_t> input = RandomBytes(rng, 5000);
+    std::vector<uint8_t> whole = input, pieces = input;
+    CUpdateData::Scramble(whole.data(), static_cast<int32_t>(whole.size()), 0);
+    uint32_t state = KeyState(0);
+    for (uint32_t at = 0; at < pieces.size();) {
+        const uint32_t n =
+            std::min<uint32_t>(static_cast<uint32_t>(pieces.size()) - at, rng() % 1200);
+        state = XorKeyStream(pieces.data() + at, n, state);
+        at += n;
+    }
+    EXPECT_EQ(whole, pieces);
 }
 
 TEST(ReadPackageFromMemory, SameAsReadingTheFile) {
