@@ -17,6 +17,16 @@ std::vector<unsigned> FakeServices::Sleeps() {
     return m_sleeps;
 }
 
+void FakeServices::ReportLine(const std::string& line) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_reported.push_back(line);
+}
+
+std::vector<std::string> FakeServices::Reported() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_reported;
+}
+
 std::vector<std::string> FakeServices::Events() {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_events;
