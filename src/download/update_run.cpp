@@ -109,7 +109,13 @@ std::vector<char> CUpdateRun::TakeDiscMarks() {
     std::vector<char> marks;
     marks.swap(m_discStays);
     marks.resize(m_executers.size(), 0);
+    m_discKept = marks;
     return marks;
+}
+
+bool CUpdateRun::KeptDisc(int target) const {
+    const size_t j = static_cast<size_t>(target);
+    return j < m_discKept.size() && m_discKept[j] != 0;
 }
 
 bool CUpdateRun::Start(RunSelection targets, std::function<void()> workerEnded) {

@@ -103,6 +103,8 @@ public:
     // ejected drive again: one that still holds a medium gets no firmware in the next run
     // (result 12).
     void EjectDiscs(RunSelection targets);
+    // Target got no firmware in the last run because it kept its medium through the eject.
+    bool KeptDisc(int target) const;
 
     // Starts the run: reads every drive's revision, marks a drive that "only newer" forbids
     // as skipped (14) and starts a worker for each other one; the system is kept from
@@ -157,6 +159,8 @@ private:
     RunSelection m_selection;
     // Per target: still held a medium after EjectDiscs; for the next run only (empty: none).
     std::vector<char> m_discStays;
+    // The same marks as the last run used them.
+    std::vector<char> m_discKept;
     // Sleep and shutdown held off from the start of a run's downloads to their end.
     std::unique_ptr<CRunProtection> m_protection;
 };

@@ -506,8 +506,10 @@ void CVarnelDlg::ReportFailedDrives(RunSelection targets, const std::string& ref
                 continue;
             if (result == ResultPending) {
                 reason = kNothingSentText;
-            } else if (result == ResultSequenceError) {
+            } else if (result == ResultSequenceError && m_run.KeptDisc(j)) {
                 reason = kDiscStaysText;
+            } else if (result == ResultSequenceError) {
+                reason = Text(IDS_REMOVE_DISC) + e.GetErrorText();
             } else {
                 reason = Text(IDS_UPDATE_FAILED) + e.GetErrorText() + " " + FailureWords(j);
             }

@@ -1073,18 +1073,24 @@ TEST_F(UpdaterDialog, SilentRunSaysWhichDrivesFailedAndWhy) {
     // One line per failed drive, none for the drive that was updated.
     size_t before = services.Reported().size();
     Setup(Drive('D', "1.00", "fault = WRITE_BUFFER 2 gone\n") + Drive('E', "1.01") +
-          Drive('F', "1.02", "fault = SEND_DIAGNOSTIC 1 check 4 44 00\n"));
+          Drive('F', "1.02", "fault = SEND_DIAGNOSTIC 1 check 4 44 00\n") +
+          Drive('G', "1.03", "fault = WRITE_BUFFER 3 check 5 2C 00\n"));
     dlg->m_bAllDrives = dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
     Run();
     EXPECT_EQ(kExitPending, result);
     const auto lines = ReportedSince(before);
-    ASSERT_EQ(2u, lines.size());
+    ASSERT_EQ(3u, lines.size());
     EXPECT_EQ(
         0u, lines[0].rfind(Label('D', "1.00") + ": Updating was failed. Please repeat that. (", 0))
         << lines[0];
     EXPECT_NE(std::string::npos, lines[0].find("is gone")) << lines[0];
     EXPECT_EQ(0u, lines[1].rfind(Label('F', "1.02") + ": Updating was failed.", 0)) << lines[1];
     EXPECT_NE(std::string::npos, lines[1].find("44")) << lines[1];
+    // Refused by the drive with 2C/00 during the download: a disc, in the run's own words.
+    EXPECT_EQ(0u,
+              lines[2].rfind(
+                  Label('G', "1.03") + ": Please remove a disc from the drive before updating.", 0))
+        << lines[2];
     for (const std::string& line : lines)
         EXPECT_EQ(std::string::npos, line.find('\n'));
 
