@@ -310,7 +310,6 @@ as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 if [ "$(id -u)" = 0 ] && command -v setcap >/dev/null && setcap cap_sys_rawio+ep "$priv/upd" 2>/dev/null &&
     "${as_user[@]}" "$priv/upd" --version >/dev/null 2>&1; then
   drives D 1.00
-  chmod 777 "$work"
   set +e
   VARNEL_SIMULATE=$work/drives.txt "${as_user[@]}" "$priv/upd" "--package=$updater" /s \
     </dev/null >"$work/out.txt" 2>"$work/err.txt"
@@ -326,7 +325,6 @@ if [ "$(id -u)" = 0 ] && command -v setcap >/dev/null && setcap cap_sys_rawio+ep
   set -e
   [ "$status" = 3 ] || fail "privileged run: status $status: $(cat "$work/err.txt")"
   [ ! -e "$work/journal.txt" ] || fail "privileged run took its drives from VARNEL_SIMULATE"
-  chmod 700 "$work"
 else
   echo "note: cannot run a copy with a file capability as another user here; the privilege rule is not tried"
 fi
