@@ -365,8 +365,13 @@ void CVarnelDlg::OnUpdateButton() {
         errorText = "\n" + refusal;
     } else {
         result = StartUpdate();
-        if (result == ResultFailed)
-            refusal = kNothingSentText;  // the run did not start
+        if (result == ResultFailed) {
+            // The run did not start: the power or the privilege changed during the disc
+            // check and the eject, or there was nothing to run.
+            refusal = RefusalWords();
+            errorText = "\n" + (refusal.empty() ? std::string(kNothingSentText) : refusal);
+            refusal = errorText.substr(1);
+        }
     }
     if (result == 0) {
         while (!AllWorkersDone()) {

@@ -8,8 +8,12 @@ bool FakeServices::ChangeDirectory(const std::string& dir) {
 }
 
 void FakeServices::SleepMs(unsigned ms) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_sleeps.push_back(ms);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_sleeps.push_back(ms);
+    }
+    if (onSleep)
+        onSleep(ms);
 }
 
 std::vector<unsigned> FakeServices::Sleeps() {

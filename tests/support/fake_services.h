@@ -48,6 +48,8 @@ public:
     void Record(const std::string& event);
     // Called with each event as it is recorded (on the thread that caused it).
     std::function<void(const std::string&)> onEvent;
+    // Called with each sleep after it is recorded.
+    std::function<void(unsigned)> onSleep;
 
     std::string modulePath;
     std::string commandLine;

@@ -1019,6 +1019,22 @@ TEST_F(UpdaterDialog, LowBatteryWithoutExternalPowerStartsNoRun) {
     }
 }
 
+TEST_F(UpdaterDialog, PowerLostWhileTheDiscIsEjectedStartsNoRun) {
+    // The charger is pulled during the 7 s after the eject of a silent run.
+    Setup(Drive('D', "1.00", "medium = yes\n"));
+    services.power.batteryPercent = 20;
+    services.onSleep = [this](unsigned ms) { services.power.onBattery = ms == 7000; };
+    dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
+    Run();
+    EXPECT_EQ(kExitPending, result);
+    EXPECT_EQ(0, DownloadsOf("D"));
+    EXPECT_FALSE(AnyWriteBuffer());
+    const auto lines = services.Reported();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("The PC runs on battery (20 % charged)"))
+        << lines[0];
+}
+
 TEST_F(UpdaterDialog, UnattendedRunEjectsADiscFirstAndNeverWritesADriveThatKeepsIt) {
     // The disc comes out, the drives get 7 s, then the firmware goes in.
     Setup(Drive('D', "1.00", "medium = yes\n"));
