@@ -37,7 +37,9 @@ const char kUsage[] =
     "1 unattended run (the result log tells); 2 an unknown option.\n"
     "Writing firmware needs root or the capability CAP_SYS_RAWIO besides read and write\n"
     "access to /dev/sr*; the group that owns the drives only lets a user list them.\n"
-    "Environment: VARNEL_SIMULATE (simulated drives), VARNEL_LOG_DIR, VARNEL_REBOOT_COMMAND.\n"
+    "Environment: VARNEL_SIMULATE (simulated drives), VARNEL_LOG_DIR, VARNEL_REBOOT_COMMAND,\n"
+    "VARNEL_POWER_SUPPLY_DIR; a program with a file capability or set-user-ID ignores them\n"
+    "and refuses --package=. No run starts on battery below 25 % without external power.\n"
     "Manual: varnel(1), varnel-pkg(1).\n";
 
 }  // namespace

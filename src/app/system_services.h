@@ -20,6 +20,12 @@ bool HasEffectiveCapability(const std::string& statusText, int capability);
 // Linux build: the advice of DrivePrivilegeAdvice for the program file program.
 std::string DrivePrivilegeAdviceFor(const std::string& program);
 
+// Linux build: the power source as the folder dir tells it, laid out like
+// /sys/class/power_supply (one folder per supply with its type, online and capacity files):
+// on battery when no Mains or USB supply is online and the machine has a battery; the charge
+// is the mean capacity of its batteries (those of devices, scope "Device", do not count).
+PowerSource PowerSourceOf(const std::string& dir);
+
 // Path of the running executable from a Windows command line: the first token (quoted:
 // up to the closing quote; otherwise up to the first blank), with ".exe" appended
 // unless its last four characters, lower-cased, are ".exe".

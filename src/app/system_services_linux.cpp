@@ -17,6 +17,7 @@
 
 #include "app/logind_inhibitor.h"
 #include "app/system_services.h"
+#include "base/environment.h"
 
 extern char** environ;
 
@@ -63,8 +64,8 @@ public:
 
     // The result log goes where VARNEL_LOG_DIR says, else into /var/log.
     std::string WindowsFolder() override {
-        const char* dir = std::getenv("VARNEL_LOG_DIR");
-        return dir != nullptr && *dir != '\0' ? std::string(dir) : std::string("/var/log");
+        const std::string dir = EnvironmentSetting("VARNEL_LOG_DIR");
+        return !dir.empty() ? dir : std::string("/var/log");
     }
 
     int64_t Now() override { return static_cast<int64_t>(std::time(nullptr)); }
@@ -83,10 +84,10 @@ public:
     // when the command exits with status 0. reboot lives in an sbin folder, which is
     // not on every user's PATH.
     bool RequestRestart() override {
-        const char* custom = std::getenv("VARNEL_REBOOT_COMMAND");
+        const std::string custom = EnvironmentSetting("VARNEL_REBOOT_COMMAND");
         const std::string command =
-            custom != nullptr && *custom != '\0'
-                ? std::string(custom)
+            !custom.empty()
+                ? custom
                 : std::string("PATH=\"$PATH:/usr/sbin:/sbin\"; export PATH; exec reboot");
         std::string shell = "/bin/sh";
         std::string flag = "-c";
@@ -143,6 +144,17 @@ public:
 
     std::string DrivePrivilegeAdvice() override { return DrivePrivilegeAdviceFor(SelfPath()); }
 
+    // VARNEL_POWER_SUPPLY_DIR names another folder of the same layout (tests).
+    PowerSource Power() override {
+        const std::string dir = EnvironmentSetting("VARNEL_POWER_SUPPLY_DIR");
+        return PowerSourceOf(!dir.empty() ? dir : std::string("/sys/class/power_supply"));
+    }
+
+    void ReportLine(const std::string& line) override {
+        std::fprintf(stderr, "varnel: %s\n", line.c_str());
+        std::fflush(stderr);
+    }
+
     bool StdinIsTerminal() override { return isatty(STDIN_FILENO) != 0; }
     bool StdoutIsTerminal() override { return isatty(STDOUT_FILENO) != 0; }
 
@@ -162,7 +174,55 @@ std::string GroupName(gid_t gid) {
     return std::to_string(gid);
 }
 
+// The first line of a small sysfs file, without its line end; empty when it cannot be read.
+std::string ReadSysfsValue(const std::filesystem::path& file) {
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    if (f == nullptr)
+        return std::string();
+    char buffer[64] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+    std::fclose(f);
+    std::string text(buffer, n);
+    const size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
 }  // namespace
+
+PowerSource PowerSourceOf(const std::string& dir) {
+    bool external = false;
+    int batteries = 0;
+    int known = 0;
+    int charge = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::filesystem::path& supply = entry.path();
+        const std::string type = ReadSysfsValue(supply / "type");
+        if (type == "Mains" || type == "USB") {
+            external = external || ReadSysfsValue(supply / "online") == "1";
+        } else if (type == "Battery") {
+            // A mouse's or a headset's battery does not feed the machine.
+            if (ReadSysfsValue(supply / "scope") == "Device" ||
+                ReadSysfsValue(supply / "present") == "0") {
+                continue;
+            }
+            ++batteries;
+            const std::string capacity = ReadSysfsValue(supply / "capacity");
+            if (!capacity.empty() && capacity.size() <= 3 &&
+                std::all_of(capacity.begin(), capacity.end(),
+                            [](char c) { return c >= '0' && c <= '9'; })) {
+                ++known;
+                charge += std::min(std::stoi(capacity), 100);
+            }
+        }
+    }
+    PowerSource power;
+    power.onBattery = !external && batteries > 0;
+    // A battery whose charge is unknown makes the whole charge unknown.
+    if (batteries > 0 && known == batteries)
+        power.batteryPercent = charge / known;
+    return power;
+}
 
 std::string DriveAccessHintFor(const std::string& devDir, int deniedDevices) {
     // The first optical drive device (sr0, sr1, ...) and the group that owns it.

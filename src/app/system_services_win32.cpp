@@ -127,6 +127,20 @@ public:
     void BlockShutdown(const std::string& reason) override { SetWin32ShutdownBlock(&reason); }
     void UnblockShutdown() override { SetWin32ShutdownBlock(nullptr); }
 
+    // ACLineStatus 0: offline; BatteryLifePercent 255 and BatteryFlag 128 (no system
+    // battery) leave the charge unknown.
+    PowerSource Power() override {
+        PowerSource power;
+        SYSTEM_POWER_STATUS status = {};
+        if (!GetSystemPowerStatus(&status))
+            return power;
+        const bool noBattery = status.BatteryFlag != 255 && (status.BatteryFlag & 128) != 0;
+        power.onBattery = status.ACLineStatus == 0 && !noBattery;
+        if (status.BatteryLifePercent <= 100 && !noBattery)
+            power.batteryPercent = status.BatteryLifePercent;
+        return power;
+    }
+
     std::string DrivePrivilegeAdvice() override { return "Run the updater as an administrator."; }
 
     bool StdinIsTerminal() override { return _isatty(0) != 0; }

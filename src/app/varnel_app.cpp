@@ -4,6 +4,7 @@
 
 #include "app/command_option.h"
 #include "app/system_services.h"
+#include "base/environment.h"
 #include "base/file_io.h"
 #include "base/path_rules.h"
 #include "package/customers.h"
@@ -49,6 +50,16 @@ bool CVarnelApp::InitInstance() {
     // shipped, instead of our own. Always updater mode: a FILE without a readable package
     // shows the broken-file state; a FILE that cannot be read ends with an error.
     const bool foreignPackage = !option.m_strPackageFile.empty();
+    // A program with more privilege than its user (file capabilities, set-user-ID) would
+    // let that user write any package into any drive: it applies only its own.
+    if (foreignPackage && RunsWithMorePrivilege()) {
+        std::fprintf(stderr,
+                     "varnel: --package is refused: this program runs with more privilege than "
+                     "its user (file capabilities or set-user-ID) and applies only its own "
+                     "package; run it with sudo to apply another updater's package\n");
+        m_nExitCode = kExitRefusedOption;
+        return false;
+    }
     const std::string packagePath =
         foreignPackage ? MakeAbsolutePath(option.m_strPackageFile) : std::string();
 

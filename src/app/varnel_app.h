@@ -13,6 +13,9 @@ class CMainteDlg;
 class ISystemServices;
 class IWindowFactory;
 
+// --package= refused (a program with more privilege than its user), like an unknown option.
+inline constexpr int kExitRefusedOption = 2;
+
 class CVarnelApp {
 public:
     CVarnelApp(ISystemServices& services, IWindowFactory& windows);

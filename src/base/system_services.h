@@ -16,6 +16,12 @@ enum class ShutdownPrivilege {
     NotEnabled,  // the privilege could not be enabled
 };
 
+// Where the machine's power comes from.
+struct PowerSource {
+    bool onBattery = false;   // no external power: a battery feeds the machine
+    int batteryPercent = -1;  // charge of the machine's batteries, 0 to 100; -1 unknown
+};
+
 class ISystemServices {
 public:
     virtual ~ISystemServices() = default;
@@ -66,6 +72,13 @@ public:
     // What to do when the system refuses drive commands for lack of privilege: a text for
     // the message area; empty where the system has no advice.
     virtual std::string DrivePrivilegeAdvice() { return std::string(); }
+
+    // The machine's power source now. Where the system cannot tell: external power.
+    virtual PowerSource Power() { return PowerSource(); }
+
+    // One line for whatever started the program (Linux: on the standard error): the
+    // outcome of a silent run. Nothing where the system has no such channel (Windows).
+    virtual void ReportLine(const std::string& /*line*/) {}
 
     virtual bool StdinIsTerminal() = 0;
     virtual bool StdoutIsTerminal() = 0;

@@ -43,15 +43,24 @@ bool CUpdateRun::LacksDrivePrivilege() const {
            !m_services.HasDrivePrivilege();
 }
 
+bool CUpdateRun::BatteryTooLow(int* percent) const {
+    const PowerSource power = m_services.Power();
+    if (percent != nullptr)
+        *percent = power.batteryPercent;
+    return power.onBattery && power.batteryPercent >= 0 &&
+           power.batteryPercent < kMinBatteryPercent;
+}
+
 bool CUpdateRun::IsValid(RunSelection targets) const {
     return targets.first >= 0 && targets.first <= targets.last && targets.last < TargetCount();
 }
 
-// A package that is missing, or whose images failed their check, is never written, and
-// commands that the system would refuse are not sent.
+// A package that is missing, or whose images failed their check, is never written,
+// commands that the system would refuse are not sent, and nothing starts on a battery that
+// may not last the run.
 bool CUpdateRun::MayWrite() const {
     return m_pData != nullptr && !m_pData->IsPackageEmpty() && !m_pData->IsPackageBroken() &&
-           !LacksDrivePrivilege();
+           !LacksDrivePrivilege() && !BatteryTooLow();
 }
 
 bool CUpdateRun::MustSkip() const {
@@ -78,16 +87,40 @@ void CUpdateRun::EjectDiscs(RunSelection targets) {
     if (!IsValid(targets))
         return;
     const size_t count = static_cast<size_t>(targets.last - targets.first + 1);
+    std::vector<char> ejected(count, 0);
     RunConcurrently(count, kMaxDriveThreads, [&](size_t k, size_t) {
         CUpdateExecuter& e = *m_executers[static_cast<size_t>(targets.first) + k];
-        if (e.IsUnitReady())
+        if (e.IsUnitReady()) {
             e.EjectDisc();
+            ejected[k] = 1;
+        }
     });
     m_services.SleepMs(kEjectWaitMs);
+    // A tray that stayed shut (locked, jammed, or the eject refused) still holds its disc.
+    m_discStays.assign(m_executers.size(), 0);
+    RunConcurrently(count, kMaxDriveThreads, [&](size_t k, size_t) {
+        const size_t j = static_cast<size_t>(targets.first) + k;
+        if (ejected[k] && m_executers[j]->IsUnitReady())
+            m_discStays[j] = 1;
+    });
+}
+
+std::vector<char> CUpdateRun::TakeDiscMarks() {
+    std::vector<char> marks;
+    marks.swap(m_discStays);
+    marks.resize(m_executers.size(), 0);
+    m_discKept = marks;
+    return marks;
+}
+
+bool CUpdateRun::KeptDisc(int target) const {
+    const size_t j = static_cast<size_t>(target);
+    return j < m_discKept.size() && m_discKept[j] != 0;
 }
 
 bool CUpdateRun::Start(RunSelection targets, std::function<void()> workerEnded) {
     JoinWorkers();
+    const std::vector<char> discStays = TakeDiscMarks();
     m_selection = RunSelection();
     if (!IsValid(targets) || !MayWrite())
         return false;
@@ -105,7 +138,9 @@ bool CUpdateRun::Start(RunSelection targets, std::function<void()> workerEnded) 
     for (int j = targets.first; j <= targets.last; ++j) {
         data.m_strCurRevision = revisions[static_cast<size_t>(j - targets.first)].revision;
         data.m_strCurMinorRev = revisions[static_cast<size_t>(j - targets.first)].minor;
-        if (MustSkip()) {
+        if (discStays[static_cast<size_t>(j)]) {
+            m_executers[static_cast<size_t>(j)]->SetResult(ResultSequenceError);
+        } else if (MustSkip()) {
             m_executers[static_cast<size_t>(j)]->SetResult(ResultSkipped);
         } else {
             StartWorker(j, workerEnded);
@@ -187,6 +222,10 @@ UnattendedOutcome CUpdateRun::RunUnattended(RunSelection targets) {
         return outcome;
     CUpdateData& data = *m_pData;
     const bool write = MayWrite();
+    // As in a silent run: the media come out first, and the drives get time to settle.
+    if (write && AnyDiscPresent(targets))
+        EjectDiscs(targets);
+    const std::vector<char> discStays = TakeDiscMarks();
     const CRunProtection protection(m_services, m_reason);
     outcome.ok = true;
     for (int j = targets.first; j <= targets.last; ++j) {
@@ -195,6 +234,8 @@ UnattendedOutcome CUpdateRun::RunUnattended(RunSelection targets) {
         bool updated = false;
         if (!write) {
             // Nothing is written; the drive is reported as not updated.
+        } else if (discStays[static_cast<size_t>(j)]) {
+            e.SetResult(ResultSequenceError);
         } else if (MustSkip()) {
             e.SetResult(ResultSkipped);
         } else {

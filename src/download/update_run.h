@@ -40,6 +40,10 @@ inline constexpr int kExitRebootRequired = 3010;
 inline constexpr int kExitNotNecessary = 1638;
 inline constexpr int kExitNoTargetCpe = 8;
 
+// Below this charge, on battery without external power, no run starts: a machine that
+// switches off half-way through a download leaves a drive without firmware.
+inline constexpr int kMinBatteryPercent = 25;
+
 // The targets of a run: target numbers first to last.
 struct RunSelection {
     int first = 0;
@@ -90,10 +94,17 @@ public:
     // The drives need a privilege for the firmware commands that the process lacks: the
     // system would refuse them, so no run starts.
     bool LacksDrivePrivilege() const;
+    // The machine runs on battery below kMinBatteryPercent without external power: no run
+    // starts. percent: the charge then.
+    bool BatteryTooLow(int* percent = nullptr) const;
     // Some drive of targets holds a medium (asked all at once).
     bool AnyDiscPresent(RunSelection targets);
-    // Ejects the media of targets, then waits 7 s for the drives to settle.
+    // Ejects the media of targets, then waits 7 s for the drives to settle and asks each
+    // ejected drive again: one that still holds a medium gets no firmware in the next run
+    // (result 12).
     void EjectDiscs(RunSelection targets);
+    // Target got no firmware in the last run because it kept its medium through the eject.
+    bool KeptDisc(int target) const;
 
     // Starts the run: reads every drive's revision, marks a drive that "only newer" forbids
     // as skipped (14) and starts a worker for each other one; the system is kept from
@@ -110,7 +121,7 @@ public:
     RunOutcome Outcome() const;
 
     // The unattended run: the downloads of targets one after the other on this thread,
-    // under the same rules as Start.
+    // under the same rules as Start; like a silent run it first ejects the media of targets.
     UnattendedOutcome RunUnattended(RunSelection targets);
 
     // Bytes sent of the whole run over its total, 0 to 100; skipped drives do not count.
@@ -130,6 +141,9 @@ public:
 private:
     bool IsValid(RunSelection targets) const;
     bool MayWrite() const;
+    // The drives that kept their medium through the last EjectDiscs, one per target; the
+    // marks are used up.
+    std::vector<char> TakeDiscMarks();
     // "Only newer" forbids the drive whose revision data holds now.
     bool MustSkip() const;
     void StartWorker(int target, const std::function<void()>& workerEnded);
@@ -143,6 +157,10 @@ private:
     std::array<std::atomic<bool>, 256> m_running{};
     std::vector<std::thread> m_workers;
     RunSelection m_selection;
+    // Per target: still held a medium after EjectDiscs; for the next run only (empty: none).
+    std::vector<char> m_discStays;
+    // The same marks as the last run used them.
+    std::vector<char> m_discKept;
     // Sleep and shutdown held off from the start of a run's downloads to their end.
     std::unique_ptr<CRunProtection> m_protection;
 };

@@ -1,10 +1,10 @@
 #include "drive/drive_control.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "base/environment.h"
 #include "base/text.h"
 #include "drive/concurrent.h"
 #include "drive/scsi_commands.h"
@@ -41,8 +41,9 @@ std::unique_ptr<IScsiTransport> CreateDefaultTransport() {
         if (g_factory)
             return g_factory();
     }
-    const char* simulate = std::getenv(kSimulateEnvironment);
-    if (simulate != nullptr && simulate[0] != '\0')
+    // A program with more privilege than its user never takes its drives from the environment.
+    const std::string simulate = EnvironmentSetting(kSimulateEnvironment);
+    if (!simulate.empty())
         return CreateSimulatorTransport(simulate);
     return CreatePlatformTransport();
 }
@@ -74,6 +75,16 @@ TransportResult TransportFailed(uint32_t osError, TransportFault fault) {
     r.osError = osError;
     r.fault = fault;
     return r;
+}
+
+TransportResult SgIoResult(uint8_t status, uint16_t hostStatus, uint16_t driverStatus,
+                           uint8_t senseWritten, uint8_t* sense) {
+    // The low three bits of driver_status name a driver failure; 08h only says that sense
+    // was asked for.
+    const bool lost = hostStatus != 0 || (driverStatus & 0x07) != 0;
+    if (lost && (status == 0 || senseWritten == 0))
+        return TransportFailed(0);
+    return ScsiResult(status, sense, senseWritten);
 }
 
 CommandStatus StatusOf(const TransportResult& result, const uint8_t* sense) {

@@ -63,6 +63,13 @@ struct TransportResult {
 // when the transport cannot tell).
 TransportResult ScsiResult(uint8_t scsiStatus, uint8_t* sense, size_t senseValid);
 TransportResult TransportFailed(uint32_t osError, TransportFault fault = TransportFault::Unknown);
+// The answer of a Linux SG_IO request from its header's status, host_status, driver_status
+// and sb_len_wr. The kernel marks every CHECK CONDITION with DRIVER_SENSE (08h), with or
+// without sense data: that is the drive's answer. A host adapter failure (DID_*) or a driver
+// failure (a time-out among them) is a transport failure (Unknown fault) unless the drive
+// answered with a status and sense data.
+TransportResult SgIoResult(uint8_t status, uint16_t hostStatus, uint16_t driverStatus,
+                           uint8_t senseWritten, uint8_t* sense);
 
 // The numeric status of a result (see CommandStatus); sense as the transport left it.
 CommandStatus StatusOf(const TransportResult& result, const uint8_t* sense);

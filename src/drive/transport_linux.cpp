@@ -156,12 +156,10 @@ public:
         if (ioctl(m_fd, SG_IO, &io) < 0)
             return Failed(errno);
         // The host adapter or the driver lost the command (a time-out among them): not
-        // delivered, like an ASPI error.
-        if (io.host_status != 0 || (io.driver_status & 0x0F) != 0) {
-            if (io.status == 0 || io.sb_len_wr == 0)
-                return Failed(0);
-        }
-        return ScsiResult(io.status, m_sense, io.sb_len_wr);
+        // delivered, like an ASPI error; the device's node tells whether it is gone.
+        const TransportResult result =
+            SgIoResult(io.status, io.host_status, io.driver_status, io.sb_len_wr, m_sense);
+        return result.category == CommandCategory::TransportFailure ? Failed(0) : result;
     }
 
     const uint8_t* Sense() const override { return m_sense; }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/environment.h"
 #include "drive/aspi_win32.h"
 #include "drive/drive_control.h"
 #include "drive/scsi_commands.h"
@@ -289,8 +290,7 @@ private:
 };
 
 bool ForceAspi() {
-    const char* force = std::getenv("VARNEL_FORCE_ASPI");
-    return force != nullptr && std::strcmp(force, "1") == 0;
+    return EnvironmentSetting("VARNEL_FORCE_ASPI") == "1";
 }
 
 }  // namespace

@@ -25,6 +25,21 @@ constexpr char kNoPrivilegeText[] =
     "This process lacks the privilege that the system asks of a program that writes firmware "
     "into drives.";
 constexpr char kNothingSentText[] = "No firmware was sent to the drives.";
+constexpr char kDiscStaysText[] =
+    "A disc is still in the drive after the eject; no firmware was sent to it.";
+
+// A text of several lines as one line: a line break becomes one blank.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        const bool lineBreak = c == '\r' || c == '\n';
+        if (!lineBreak)
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    return TrimRight(line, " ");
+}
 
 // The texts loaded at initialisation, in loading order.
 constexpr unsigned kLoadedTexts[] = {
@@ -119,6 +134,9 @@ bool CVarnelDlg::OnInitDialog() {
 
     if (count == 0) {
         m_nExitCode = CUpdateRun::ExitCodeWithoutTarget(data.m_strCustomer);
+        const int denied = data.m_drive.GetDeniedDevices();
+        const std::string hint = denied > 0 ? m_services.DriveAccessHint(denied) : std::string();
+        ReportLine(Text(IDS_NO_TARGET) + (hint.empty() ? "" : " " + hint));
         // The unattended run ends after its log, with this code unless the log fails.
         if (m_bSilent && !m_bUnattended)
             EndDialog(m_nExitCode);
@@ -314,8 +332,13 @@ void CVarnelDlg::OnUpdateButton() {
     if (!IsItemEnabled(IDC_UPDATE) || m_bBusy || m_bStarting || m_bFileBroken) {
         // A silent window cannot be seen or closed by anyone: when its automatic start
         // cannot run, end with the exit code as it stands instead of staying forever.
-        if (m_bSilent && !m_bBusy && !m_bStarting)
+        if (m_bSilent && !m_bBusy && !m_bStarting) {
+            if (m_bFileBroken)
+                ReportLine(Text(IDS_FILE_BROKEN));
+            else if (m_bInvalidDrive)
+                ReportLine(m_strDriveLetter + ": INVALID DRIVE");
             EndDialog(m_nExitCode);
+        }
         return;
     }
     if (m_bUpdated) {
@@ -336,11 +359,19 @@ void CVarnelDlg::OnUpdateButton() {
 
     uint8_t result = ResultFailed;
     std::string errorText;
-    if (m_run.LacksDrivePrivilege()) {
-        // Refused before any command goes to any drive.
-        errorText = "\n" + PrivilegeWords(true);
+    // Refused before any command goes to any drive.
+    std::string refusal = RefusalWords();
+    if (!refusal.empty()) {
+        errorText = "\n" + refusal;
     } else {
         result = StartUpdate();
+        if (result == ResultFailed) {
+            // The run did not start: the power or the privilege changed during the disc
+            // check and the eject, or there was nothing to run.
+            refusal = RefusalWords();
+            errorText = "\n" + (refusal.empty() ? std::string(kNothingSentText) : refusal);
+            refusal = errorText.substr(1);
+        }
     }
     if (result == 0) {
         while (!AllWorkersDone()) {
@@ -367,6 +398,8 @@ void CVarnelDlg::OnUpdateButton() {
     }
 
     EndBusy();
+    if (result != ResultSucceeded && result != ResultSkipped)
+        ReportFailedDrives(RunTargets(), refusal);
 
     if (m_bAutoExit) {
         if (CustomerRuleOf(customer).waitBeforeAutoExit)
@@ -449,6 +482,45 @@ uint8_t CVarnelDlg::CollectResults(std::string* errorText) {
                      (words.empty() ? "" : "\n" + words);
     }
     return outcome.result;
+}
+
+std::string CVarnelDlg::RefusalWords() const {
+    if (m_run.LacksDrivePrivilege())
+        return PrivilegeWords(true);
+    int percent = -1;
+    if (m_run.BatteryTooLow(&percent)) {
+        return "The PC runs on battery (" + std::to_string(percent) +
+               " % charged) without external power; a run needs external power or at least " +
+               std::to_string(kMinBatteryPercent) + " % charge. " + kNothingSentText;
+    }
+    return std::string();
+}
+
+void CVarnelDlg::ReportLine(const std::string& line) {
+    if (m_bSilent || m_bUnattended)
+        m_services.ReportLine(OneLine(line));
+}
+
+void CVarnelDlg::ReportFailedDrives(RunSelection targets, const std::string& refusal) {
+    for (int j = targets.first; j <= targets.last && j < m_run.TargetCount(); ++j) {
+        std::string reason = refusal;
+        if (reason.empty()) {
+            const CUpdateExecuter& e = m_run.Executer(j);
+            const uint8_t result = e.GetResult();
+            if (result == ResultSucceeded || result == ResultSkipped)
+                continue;
+            if (result == ResultPending) {
+                reason = kNothingSentText;
+            } else if (result == ResultSequenceError && m_run.KeptDisc(j)) {
+                reason = kDiscStaysText;
+            } else if (result == ResultSequenceError) {
+                reason = Text(IDS_REMOVE_DISC) + e.GetErrorText();
+            } else {
+                reason = Text(IDS_UPDATE_FAILED) + e.GetErrorText() + " " + FailureWords(j);
+            }
+        }
+        ReportLine(m_pUpdateData->GetTargetLabel(static_cast<uint8_t>(j)) + ": " + reason);
+    }
 }
 
 std::string CVarnelDlg::PrivilegeWords(bool afterRun) const {
@@ -535,7 +607,18 @@ bool CVarnelDlg::RunUnattended() {
     bool ok = false;
     // Nothing is touched when no log can be written, and a dl= letter that names no target
     // names no drive at all.
-    if (m_bLogCleared && !m_bInvalidDrive) {
+    const std::string refusal =
+        m_bLogCleared && !m_bInvalidDrive && m_run.TargetCount() > 0 ? RefusalWords() : "";
+    if (!refusal.empty()) {
+        // Refused before any drive command: the drive as initialisation saw it.
+        const RunSelection targets = RunTargets();
+        model = ModelWord(m_pUpdateData->GetTargetLabel(static_cast<uint8_t>(targets.first)));
+        // (With every drive chosen, initialisation read the first one.)
+        oldRevision = IsAllDrivesEntry() ? VersionText(m_pUpdateData->m_strCurRevision,
+                                                       m_pUpdateData->m_strCurMinorRev)
+                                         : m_strCurVersion;
+        ReportFailedDrives(targets, refusal);
+    } else if (m_bLogCleared && !m_bInvalidDrive) {
         const UnattendedOutcome outcome = m_run.RunUnattended(RunTargets());
         if (outcome.target >= 0) {
             model = ModelWord(m_pUpdateData->GetTargetLabel(static_cast<uint8_t>(outcome.target)));
@@ -543,6 +626,8 @@ bool CVarnelDlg::RunUnattended() {
             oldRevision =
                 IsAllDrivesEntry() ? VersionText(outcome.revision, outcome.minor) : m_strCurVersion;
             ok = outcome.ok;
+            if (!ok)
+                ReportFailedDrives(RunTargets(), std::string());
         }
     }
     return WriteResultLog(model, oldRevision, ok);

@@ -122,6 +122,13 @@ private:
     RunSelection RunTargets() const;
     // What the privilege means and how to get it; afterRun: the run was refused.
     std::string PrivilegeWords(bool afterRun) const;
+    // Why no run may start now (no privilege, a low battery), in words; empty when it may.
+    std::string RefusalWords() const;
+    // Silent and unattended runs: one line for whatever started the program.
+    void ReportLine(const std::string& line);
+    // A line per drive of targets that was not updated: its label and why (refusal, for
+    // every drive, when the run was refused).
+    void ReportFailedDrives(RunSelection targets, const std::string& refusal);
     // Words under the failure text for target j's failed download; empty when there are none.
     std::string FailureWords(int j) const;
     std::string ResultLogPath();

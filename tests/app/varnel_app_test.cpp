@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/system_services.h"
+#include "base/environment.h"
 #include "base/path_rules.h"
 #include "package/load_messages.h"
 #include "package/sample_images.h"
@@ -324,6 +325,34 @@ TEST_F(Startup, PackageOfAnotherUpdater) {
               Run(engine, {"--package=" + dir.File("missing.exe"), "/s"}, Drive('D', "1.00")));
     EXPECT_TRUE(windows.windows.empty());
     EXPECT_EQ(0, Downloads());
+}
+
+// A program with more privilege than its user (file capabilities, set-user-ID) applies only
+// its own package: --package= is refused before anything runs.
+TEST_F(Startup, PrivilegedProgramAppliesOnlyItsOwnPackage) {
+    const std::string engine = dir.File("varnel");
+    testsupport::WriteAll(engine, std::vector<uint8_t>(4096, 0x4D));
+    UpdaterSpec wanted;
+    wanted.fileName = "Q42R1.05.exe";
+    const std::string updater = BuildUpdater(dir.path(), wanted);
+    struct Restore {
+        ~Restore() { SetMorePrivilegeForTest(-1); }
+    } restore;
+    SetMorePrivilegeForTest(1);
+    for (const std::string& exe : {engine, updater}) {
+        SCOPED_TRACE(exe);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(kExitRefusedOption, Run(exe, {"--package=" + updater, "/s"}, Drive('D', "1.00")));
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(std::string::npos, said.find("--package is refused: this program runs with more "
+                                               "privilege than its user"))
+            << said;
+        EXPECT_TRUE(windows.windows.empty());
+        EXPECT_TRUE(sim->Cdbs().empty());
+    }
+    // Its own package it applies.
+    EXPECT_EQ(kExitSuccess, Run(updater, {"/s"}, Drive('D', "1.00")));
+    EXPECT_EQ(1, Downloads());
 }
 #endif
 

@@ -216,6 +216,119 @@ else
   ! grep -vE '^sr1 \| 12 ' "$work/journal.txt" || fail "no privilege: more than INQUIRY was sent"
 fi
 
+# Silent runs say on standard error which drive failed and why, one line each; a run that
+# succeeds says nothing there.
+run_split() {  # args... -> status, out.txt, err.txt
+  set +e
+  VARNEL_SIMULATE=$work/drives.txt VARNEL_LOG_DIR=$work/log "$updater" "$@" </dev/null >"$work/out.txt" 2>"$work/err.txt"
+  status=$?
+  set -e
+}
+label_d='D: QZEN     DVD-RAM KVS-Q42R 1.00'
+label_e='E: QZEN     DVD-RAM KVS-Q42R 1.00'
+drives D 1.00 E 1.00
+run_split /s /all
+[ "$status" = 0 ] && [ ! -s "$work/err.txt" ] || fail "good silent run: $status, stderr: $(cat "$work/err.txt")"
+drives D 1.00 E 1.00
+sed -i '0,/delay_ms = 1/s//delay_ms = 1\nfault = WRITE_BUFFER 2 gone/' "$work/drives.txt"
+run_split /s /all
+[ "$status" = 3 ] && [ "$(wc -l <"$work/err.txt")" = 1 ] || fail "failed silent run: $status: $(cat "$work/err.txt")"
+grep -qF "varnel: $label_d: Updating was failed. Please repeat that. (" "$work/err.txt" &&
+  grep -qF 'is gone' "$work/err.txt" || fail "failed silent run said: $(cat "$work/err.txt")"
+
+# Power: on battery below 25 % without external power no run starts, before any command but
+# the search's INQUIRY; external power, or enough charge, runs as usual.
+supply() {  # folder mains-online battery-capacity
+  rm -rf "$1"; mkdir -p "$1/AC" "$1/BAT0"
+  echo Mains >"$1/AC/type"; echo "$2" >"$1/AC/online"
+  echo Battery >"$1/BAT0/type"; echo "$3" >"$1/BAT0/capacity"
+}
+supply "$work/low" 0 24
+supply "$work/enough" 0 25
+supply "$work/plugged" 1 5
+for power in low enough plugged; do
+  for switches in "/s /all" "/lw"; do
+    drives D 1.00 E 1.00
+    rm -f "$work/log/qzfwup.txt"
+    # shellcheck disable=SC2086
+    VARNEL_POWER_SUPPLY_DIR=$work/$power run_split $switches
+    name="$power, $switches"
+    if [ "$power" != low ]; then
+      grep -q "^D | 1D 01 00 00 06 00" "$work/journal.txt" || fail "$name: drive D not updated"
+      [ ! -s "$work/err.txt" ] || fail "$name: stderr: $(cat "$work/err.txt")"
+      continue
+    fi
+    ! grep -vE '^[DE] \| 12 ' "$work/journal.txt" || fail "$name: more than INQUIRY was sent"
+    words='The PC runs on battery (24 % charged) without external power'
+    if [ "$switches" = /lw ]; then
+      [ "$status" = 1 ] || fail "$name: exit status $status"
+      printf 'FILE=PLAIN\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.10\r\nSTATUS=NG\r\n' |
+        cmp -s - "$work/log/qzfwup.txt" || { cat -A "$work/log/qzfwup.txt"; fail "$name: log"; }
+      want=1
+    else
+      [ "$status" = 3 ] || fail "$name: exit status $status, want 3 (259)"
+      want=2
+    fi
+    [ "$(wc -l <"$work/err.txt")" = "$want" ] && grep -qF "varnel: $label_d: $words" "$work/err.txt" ||
+      fail "$name: stderr: $(cat "$work/err.txt")"
+  done
+done
+
+# A disc in the drive: /lw ejects it, waits and then writes; a drive whose tray stays shut
+# gets no firmware and the log says NG.
+drives D 1.00
+sed -i 's/delay_ms = 1/delay_ms = 1\nmedium = yes/' "$work/drives.txt"
+run_split /lw
+[ "$status" = 1 ] && grep -q 'STATUS=OK' "$work/log/qzfwup.txt" || fail "disc, /lw: $status $(cat "$work/err.txt")"
+eject=$(grep -n '^D | 1B 00 00 00 02 00' "$work/journal.txt" | head -n 1 | cut -d: -f1)
+first_write=$(grep -n '^D | 3B ' "$work/journal.txt" | head -n 1 | cut -d: -f1)
+[ -n "$eject" ] && [ -n "$first_write" ] && [ "$eject" -lt "$first_write" ] ||
+  fail "disc, /lw: no eject before the first WRITE BUFFER"
+for switches in /lw "/s"; do
+  drives D 1.00
+  sed -i 's/delay_ms = 1/delay_ms = 1\nmedium = yes\nfault = START_STOP_UNIT 1+ check 5 53 02/' "$work/drives.txt"
+  # shellcheck disable=SC2086
+  run_split $switches
+  ! grep -qE '^D \| (3B|1D) ' "$work/journal.txt" || fail "stuck disc, $switches: drive D was written"
+  grep -qF "varnel: $label_d: A disc is still in the drive after the eject" "$work/err.txt" ||
+    fail "stuck disc, $switches: stderr: $(cat "$work/err.txt")"
+  if [ "$switches" = /lw ]; then
+    [ "$status" = 1 ] && grep -q 'STATUS=NG' "$work/log/qzfwup.txt" || fail "stuck disc, /lw: $status"
+  else
+    [ "$status" = 3 ] || fail "stuck disc, /s: exit status $status"
+  fi
+done
+
+# A copy with a file capability, run by an unprivileged user, has more privilege than that
+# user: it applies only its own package, and takes no VARNEL_* setting (here the simulated
+# drives), so the drives of the file are never touched.
+priv=$work/priv
+mkdir -p "$priv"
+cp "$updater" "$priv/upd"
+chmod 755 "$work" "$priv" "$priv/upd"
+as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+if [ "$(id -u)" = 0 ] && command -v setcap >/dev/null && setcap cap_sys_rawio+ep "$priv/upd" 2>/dev/null &&
+    "${as_user[@]}" "$priv/upd" --version >/dev/null 2>&1; then
+  drives D 1.00
+  set +e
+  VARNEL_SIMULATE=$work/drives.txt "${as_user[@]}" "$priv/upd" "--package=$updater" /s \
+    </dev/null >"$work/out.txt" 2>"$work/err.txt"
+  status=$?
+  set -e
+  [ "$status" = 2 ] && [ "$(wc -l <"$work/err.txt")" = 1 ] &&
+    grep -qF 'varnel: --package is refused: this program runs with more privilege than its user' "$work/err.txt" ||
+    fail "privileged --package: status $status, stderr: $(cat "$work/err.txt")"
+  set +e
+  VARNEL_SIMULATE=$work/drives.txt VARNEL_LOG_DIR=$work/log "${as_user[@]}" "$priv/upd" /s \
+    </dev/null >"$work/out.txt" 2>"$work/err.txt"
+  status=$?
+  set -e
+  [ "$status" = 3 ] || fail "privileged run: status $status: $(cat "$work/err.txt")"
+  [ ! -e "$work/journal.txt" ] || fail "privileged run took its drives from VARNEL_SIMULATE"
+else
+  echo "note: cannot run a copy with a file capability as another user here; the privilege rule is not tried"
+fi
+
 # Linux conventions: --help and --version answer on standard output with status 0 and touch
 # no drive, also in an updater; an unknown option is one line on standard error, status 2.
 drives D 1.00

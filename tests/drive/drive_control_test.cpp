@@ -116,6 +116,59 @@ TEST(CommandStatus, CategoriesAndNumbersOfEveryKindOfEnd) {
 }
 
 // UNIT ATTENTION means "not executed": the same command goes out again, at most three times.
+// The answer of an SG_IO request as its header tells it. The kernel marks every CHECK
+// CONDITION with DRIVER_SENSE (08h), also one without sense data.
+TEST(CommandStatus, SgIoHeaderDecoding) {
+    constexpr uint16_t kDidNoConnect = 0x01, kDidTimeOut = 0x03, kDidError = 0x07;
+    constexpr uint16_t kDriverSense = 0x08, kDriverTimeout = 0x06, kDriverError = 0x04;
+    constexpr uint16_t kSuggestRetry = 0x10;
+    struct Case {
+        const char* name;
+        uint8_t status;
+        uint16_t host;
+        uint16_t driver;
+        uint8_t senseWritten;
+        CommandStatus want;
+        CommandCategory category;
+    } cases[] = {
+        {"good", 0x00, 0, 0, 0, kStatusGood, CommandCategory::Good},
+        {"check with sense", 0x02, 0, kDriverSense, 18, 0x2400, CommandCategory::CheckCondition},
+        {"check without sense", 0x02, 0, kDriverSense, 0, kStatusNotCompleted,
+         CommandCategory::NotExecuted},
+        {"check without sense, suggest bits", 0x02, 0, kDriverSense | kSuggestRetry, 0,
+         kStatusNotCompleted, CommandCategory::NotExecuted},
+        {"busy", 0x08, 0, 0, 0, kStatusNotCompleted, CommandCategory::NotExecuted},
+        {"host gone", 0x00, kDidNoConnect, 0, 0, kStatusTransportFailure,
+         CommandCategory::TransportFailure},
+        {"host time-out", 0x00, kDidTimeOut, 0, 0, kStatusTransportFailure,
+         CommandCategory::TransportFailure},
+        {"host error, check without sense", 0x02, kDidError, kDriverSense, 0,
+         kStatusTransportFailure, CommandCategory::TransportFailure},
+        {"host error, check with sense", 0x02, kDidError, kDriverSense, 18, 0x2400,
+         CommandCategory::CheckCondition},
+        {"driver time-out", 0x00, 0, kDriverTimeout, 0, kStatusTransportFailure,
+         CommandCategory::TransportFailure},
+        {"driver error with sense flag", 0x02, 0, kDriverError | kDriverSense, 0,
+         kStatusTransportFailure, CommandCategory::TransportFailure},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint8_t sense[kSenseLength] = {};
+        if (c.senseWritten > 0) {
+            sense[0] = 0x70;
+            sense[2] = 0x05;
+            sense[7] = 10;
+            sense[12] = 0x24;
+        }
+        const TransportResult r = SgIoResult(c.status, c.host, c.driver, c.senseWritten, sense);
+        EXPECT_EQ(c.category, r.category);
+        EXPECT_EQ(c.want, StatusOf(r, sense));
+        if (r.category != CommandCategory::TransportFailure) {
+            EXPECT_EQ(c.status, r.scsiStatus);
+        }
+    }
+}
+
 TEST(CommandStatus, UnitAttentionRepeatsTheCommandUpToThreeTimes) {
     const ScriptedTransport::Answer ua{true, 2, 6, 0x29, 0x00};
     const ScriptedTransport::Answer medium{true, 2, 6, 0x28, 0x00};

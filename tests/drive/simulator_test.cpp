@@ -1,4 +1,5 @@
 #include "drive/simulator.h"
+#include "base/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,28 @@ TEST(SimulatorFile, EnvironmentVariableSelectsTheSimulator) {
     ASSERT_EQ(drive.GetDriveCount(), 1);
     EXPECT_EQ(drive.GetProduct(0), "ENV # DRIVE     ");
     EXPECT_EQ(drive.GetDriveLetter(0), 'E');
+    ResetSimulators();
+}
+
+// A program with more privilege than its user (file capabilities, set-user-ID) does not let
+// that user pick its drives.
+TEST(SimulatorFile, PrivilegedProcessIgnoresTheEnvironmentVariable) {
+    TempDir dir;
+    const std::string file = dir.File("drives.txt");
+    std::ofstream(file) << "[drive]\nletter = E\nproduct = \"ENV DRIVE\"\n";
+    ResetSimulators();
+    SetEnv(kSimulateEnvironment, file.c_str());
+    SetMorePrivilegeForTest(1);
+    CDriveControl drive;
+    SetMorePrivilegeForTest(-1);
+    CDriveControl unprivileged;
+    SetEnv(kSimulateEnvironment, "");
+    drive.EnumerateDrives(true);
+    for (int i = 0; i < drive.GetDriveCount(); ++i)
+        EXPECT_NE(drive.GetProduct(static_cast<uint8_t>(i)), "ENV DRIVE       ");
+    ASSERT_TRUE(unprivileged.EnumerateDrives(true));
+    ASSERT_EQ(unprivileged.GetDriveCount(), 1);
+    EXPECT_EQ(unprivileged.GetProduct(0), "ENV DRIVE       ");
     ResetSimulators();
 }
 

@@ -22,6 +22,7 @@ import time
 import zlib
 
 CASES = {}
+EJECT = "1B 00 00 00 02 00"
 WINE_FONTS = "/usr/share/wine/fonts"
 
 
@@ -465,6 +466,31 @@ def unattended(s):
     want = ["FILE=LOGGED.EXE", "MODEL=KVS-Q42R", "OLD_REV=1.05", "NEW_REV=1.10", "STATUS=OK", ""]
     check(lines == want, "qzfwup.txt: %r" % lines)
     check(downloads(s, drives, "D")[0] == 1, "drive D was not updated")
+
+
+@case
+def unattended_disc(s):
+    """/lw with a disc in the drive: ejected, then written; a tray that stays shut gets nothing."""
+    exe = s.updater("logged")
+    log = os.path.join(s.prefix, "drive_c", "windows", "qzfwup.txt")
+    stuck = "fault = START_STOP_UNIT 1+ check 5 53 02"
+    for name, more, status in (("disc", [], "OK"), ("stuck", [stuck], "NG")):
+        drives = s.drives(name, [("D", "1.05", "medium = yes", *more)])
+        if os.path.exists(log):
+            os.remove(log)
+        code, shown, _ = s.run(exe, ["/lw"], drives=drives)
+        check(code == 1 and not shown, "%s: unattended run ended with %d" % (name, code))
+        lines = open(log, "rb").read().decode().split("\r\n")
+        check(lines[4] == "STATUS=" + status, "%s: qzfwup.txt: %r" % (name, lines))
+        cdbs = [l.split(" | ")[1] for l in s.journal(drives) if l.startswith("D |")]
+        check(EJECT in cdbs, "%s: no eject: %r" % (name, cdbs))
+        if status == "OK":
+            first_write = next(i for i, c in enumerate(cdbs) if c.startswith("3B"))
+            check(cdbs.index(EJECT) < first_write, "%s: written before the eject" % name)
+            check(downloads(s, drives, "D")[0] == 1, "%s: drive D was not updated" % name)
+        else:
+            check(not any(c.startswith(("3B", "1D")) for c in cdbs),
+                  "%s: a drive that kept its disc was written" % name)
 
 
 @case

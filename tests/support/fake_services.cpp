@@ -8,13 +8,27 @@ bool FakeServices::ChangeDirectory(const std::string& dir) {
 }
 
 void FakeServices::SleepMs(unsigned ms) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_sleeps.push_back(ms);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_sleeps.push_back(ms);
+    }
+    if (onSleep)
+        onSleep(ms);
 }
 
 std::vector<unsigned> FakeServices::Sleeps() {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_sleeps;
+}
+
+void FakeServices::ReportLine(const std::string& line) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_reported.push_back(line);
+}
+
+std::vector<std::string> FakeServices::Reported() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_reported;
 }
 
 std::vector<std::string> FakeServices::Events() {

@@ -34,16 +34,22 @@ public:
     void KeepSystemAwake(bool on) override { Record(on ? "awake" : "awake off"); }
     void BlockShutdown(const std::string& reason) override { Record("block " + reason); }
     void UnblockShutdown() override { Record("unblock"); }
+    PowerSource Power() override { return power; }
+    void ReportLine(const std::string& line) override;
     bool StdinIsTerminal() override { return false; }
     bool StdoutIsTerminal() override { return false; }
 
     std::vector<unsigned> Sleeps();
+    // The lines of ReportLine, in order.
+    std::vector<std::string> Reported();
     // Power and shutdown calls, worker starts ("thread") and worker ends ("thread end"),
     // in the order they happened.
     std::vector<std::string> Events();
     void Record(const std::string& event);
     // Called with each event as it is recorded (on the thread that caused it).
     std::function<void(const std::string&)> onEvent;
+    // Called with each sleep after it is recorded.
+    std::function<void(unsigned)> onSleep;
 
     std::string modulePath;
     std::string commandLine;
@@ -62,11 +68,13 @@ public:
     int deniedReported = 0;  // argument of the last DriveAccessHint call
     bool drivePrivilege = true;
     std::string privilegeAdvice;
+    PowerSource power;  // external power unless a test says otherwise
 
 private:
     std::mutex m_lock;
     std::vector<unsigned> m_sleeps;
     std::vector<std::string> m_events;
+    std::vector<std::string> m_reported;
 };
 
 }  // namespace testsupport

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "base/path_rules.h"
+#include "base/text.h"
 #include "download/update_executer.h"
 #include "package/update_data.h"
 #include "support/fake_services.h"
@@ -92,6 +93,11 @@ protected:
     bool AnyWriteBuffer() {
         const auto cdbs = sim->Cdbs();
         return std::any_of(cdbs.begin(), cdbs.end(), IsWriteBuffer);
+    }
+
+    std::vector<std::string> ReportedSince(size_t before) {
+        const auto lines = services.Reported();
+        return std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end());
     }
 
     std::string Log() {
@@ -942,6 +948,174 @@ TEST_F(UpdaterDialog, UnattendedLogOfAnEarlierRunNeverSpeaksForThisOne) {
         }
     }
     services.windowsFolder = dir.path();
+}
+
+// --- Conditions that cannot ruin a drive ---
+
+// Every command a run sent after the search and the revision reads (INQUIRY).
+std::vector<std::string> RunCommands(const SimulatedDrives& sim) {
+    std::vector<std::string> cdbs;
+    for (const std::string& cdb : sim.Cdbs()) {
+        if (cdb.rfind("12 ", 0) != 0)
+            cdbs.push_back(cdb);
+    }
+    return cdbs;
+}
+
+TEST_F(UpdaterDialog, LowBatteryWithoutExternalPowerStartsNoRun) {
+    struct Power {
+        bool onBattery;
+        int percent;
+        bool refused;
+    } powers[] = {
+        {true, 24, true}, {true, 0, true}, {true, 25, false}, {false, 5, false}, {true, -1, false}};
+    enum Start { Click, Silent, Unattended };
+    for (const Power& p : powers) {
+        for (Start start : {Click, Silent, Unattended}) {
+            SCOPED_TRACE(std::to_string(p.percent) + (p.onBattery ? " on battery" : " external") +
+                         " start " + std::to_string(start));
+            const size_t before = services.Reported().size();
+            services.power.onBattery = p.onBattery;
+            services.power.batteryPercent = p.percent;
+            Setup(Drive('D', "1.00") + Drive('E', "1.01"));
+            dlg->m_bAllDrives = true;
+            dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = start == Silent;
+            dlg->m_bUnattended = start == Unattended;
+            std::string message;
+            Run({[&](CHeadlessWindow& win) {
+                if (start == Click) {
+                    win.Click(IDC_UPDATE);
+                    message = win.Text(IDC_MESSAGE_AREA);
+                }
+            }});
+            if (!p.refused) {
+                EXPECT_EQ(start == Unattended ? kExitUnattended : kExitSuccess, result);
+                EXPECT_EQ(1, DownloadsOf("D"));
+                EXPECT_EQ(before, services.Reported().size());
+                continue;
+            }
+            EXPECT_EQ(start == Unattended ? kExitUnattended : kExitPending, result);
+            EXPECT_EQ(std::vector<std::string>(), RunCommands(*sim));
+            const std::string words = "The PC runs on battery (" + std::to_string(p.percent) +
+                                      " % charged) without external power";
+            if (start == Click) {
+                EXPECT_EQ(0u,
+                          message.rfind("Updating was failed. Please repeat that.\n" + words, 0))
+                    << message;
+                EXPECT_EQ(before, services.Reported().size());  // a window said it
+            } else {
+                const auto lines = ReportedSince(before);
+                ASSERT_EQ(2u, lines.size());
+                EXPECT_EQ(0u, lines[0].rfind(Label('D', "1.00") + ": " + words, 0)) << lines[0];
+                EXPECT_EQ(0u, lines[1].rfind(Label('E', "1.01") + ": " + words, 0)) << lines[1];
+            }
+            if (start == Unattended) {
+                EXPECT_EQ("FILE=" + ToUpper(FileNamePart(path)) +
+                              "\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.00\r\nNEW_REV=1.05\r\n"
+                              "STATUS=NG\r\n",
+                          Log());
+            }
+        }
+    }
+}
+
+TEST_F(UpdaterDialog, PowerLostWhileTheDiscIsEjectedStartsNoRun) {
+    // The charger is pulled during the 7 s after the eject of a silent run.
+    Setup(Drive('D', "1.00", "medium = yes\n"));
+    services.power.batteryPercent = 20;
+    services.onSleep = [this](unsigned ms) { services.power.onBattery = ms == 7000; };
+    dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
+    Run();
+    EXPECT_EQ(kExitPending, result);
+    EXPECT_EQ(0, DownloadsOf("D"));
+    EXPECT_FALSE(AnyWriteBuffer());
+    const auto lines = services.Reported();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("The PC runs on battery (20 % charged)"))
+        << lines[0];
+}
+
+TEST_F(UpdaterDialog, UnattendedRunEjectsADiscFirstAndNeverWritesADriveThatKeepsIt) {
+    // The disc comes out, the drives get 7 s, then the firmware goes in.
+    Setup(Drive('D', "1.00", "medium = yes\n"));
+    dlg->m_bUnattended = true;
+    Run();
+    EXPECT_EQ(kExitUnattended, result);
+    const auto cdbs = sim->Cdbs("D");
+    const auto eject = std::find(cdbs.begin(), cdbs.end(), kEject);
+    ASSERT_NE(cdbs.end(), eject);
+    EXPECT_LT(eject - cdbs.begin(),
+              std::find_if(cdbs.begin(), cdbs.end(), IsWriteBuffer) - cdbs.begin());
+    ASSERT_FALSE(services.Sleeps().empty());
+    EXPECT_EQ(7000u, services.Sleeps().front());
+    EXPECT_EQ(1, DownloadsOf("D"));
+    EXPECT_NE(std::string::npos, Log().find("STATUS=OK"));
+
+    // A tray that does not open: that drive gets nothing and the log says NG; the other drive
+    // of the run is written. The same in a silent run, whose exit code tells.
+    const std::string stuck = "medium = yes\nfault = START_STOP_UNIT 1+ check 5 53 02\n";
+    for (bool unattended : {true, false}) {
+        SCOPED_TRACE(unattended ? "unattended" : "silent");
+        const size_t before = services.Reported().size();
+        Setup(Drive('D', "1.00") + Drive('E', "1.01", stuck));
+        dlg->m_bAllDrives = dlg->m_bSilent = true;
+        dlg->m_bUnattended = unattended;
+        dlg->m_bAutoStart = dlg->m_bAutoExit = !unattended;
+        Run();
+        EXPECT_EQ(unattended ? kExitUnattended : kExitPending, result);
+        EXPECT_TRUE(sim->State()[1].medium);
+        const auto cdbsE = sim->Cdbs("E");
+        EXPECT_EQ(0, std::count_if(cdbsE.begin(), cdbsE.end(), IsWriteBuffer));
+        EXPECT_EQ(0, DownloadsOf("E"));
+        EXPECT_EQ(1, DownloadsOf("D"));
+        if (unattended) {
+            EXPECT_NE(std::string::npos, Log().find("STATUS=NG"));
+        }
+        EXPECT_EQ(std::vector<std::string>{Label('E', "1.01") +
+                                           ": A disc is still in the drive after the eject; no "
+                                           "firmware was sent to it."},
+                  ReportedSince(before));
+    }
+}
+
+TEST_F(UpdaterDialog, SilentRunSaysWhichDrivesFailedAndWhy) {
+    // A successful silent run says nothing.
+    Setup(Drive('D', "1.00") + Drive('E', "1.01"));
+    dlg->m_bAllDrives = dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
+    Run();
+    EXPECT_EQ(kExitSuccess, result);
+    EXPECT_TRUE(services.Reported().empty());
+
+    // One line per failed drive, none for the drive that was updated.
+    size_t before = services.Reported().size();
+    Setup(Drive('D', "1.00", "fault = WRITE_BUFFER 2 gone\n") + Drive('E', "1.01") +
+          Drive('F', "1.02", "fault = SEND_DIAGNOSTIC 1 check 4 44 00\n") +
+          Drive('G', "1.03", "fault = WRITE_BUFFER 3 check 5 2C 00\n"));
+    dlg->m_bAllDrives = dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
+    Run();
+    EXPECT_EQ(kExitPending, result);
+    const auto lines = ReportedSince(before);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ(
+        0u, lines[0].rfind(Label('D', "1.00") + ": Updating was failed. Please repeat that. (", 0))
+        << lines[0];
+    EXPECT_NE(std::string::npos, lines[0].find("is gone")) << lines[0];
+    EXPECT_EQ(0u, lines[1].rfind(Label('F', "1.02") + ": Updating was failed.", 0)) << lines[1];
+    EXPECT_NE(std::string::npos, lines[1].find("44")) << lines[1];
+    // Refused by the drive with 2C/00 during the download: a disc, in the run's own words.
+    EXPECT_EQ(0u,
+              lines[2].rfind(
+                  Label('G', "1.03") + ": Please remove a disc from the drive before updating.", 0))
+        << lines[2];
+    for (const std::string& line : lines)
+        EXPECT_EQ(std::string::npos, line.find('\n'));
+
+    // No target, silent: one line that says so.
+    before = services.Reported().size();
+    Setup(Drive('D', "2.00"));
+    dlg->m_bSilent = dlg->m_bAutoStart = dlg->m_bAutoExit = true;
+    Run();
+    EXPECT_EQ(std::vector<std::string>{"Can't find the target drive."}, ReportedSince(before));
 }
 
 }  // namespace
