@@ -34,7 +34,8 @@ bool SameState(const std::vector<DownloadProgress>& a, const std::vector<Downloa
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].result != b[i].result || a[i].label != b[i].label)
+        if (a[i].result != b[i].result || a[i].verified != b[i].verified ||
+            a[i].label != b[i].label)
             return false;
     }
     return true;
@@ -69,6 +70,10 @@ std::string ProgressLine(const DownloadProgress& drive, size_t barWidth) {
             break;
         case ResultSucceeded:
             line += "  done";
+            if (drive.verified == 1)
+                line += ", verified";
+            else if (drive.verified == 2)
+                line += ", effective after a restart";
             break;
         case ResultSkipped:
             line += "  skipped";

@@ -17,6 +17,8 @@ const std::string kSettingRead = "3C 05 04 00 07 D4 00 00 08 44";
 const std::string kSettingWrite = "3B 05 04 00 07 D4 00 00 08 44";
 const std::string kUnitReady = "00 00 00 00 00 00";
 const std::string kIdentity = "12 00 00 00 24 00";
+// After the diagnostic: is the drive back, and what does it run now?
+const std::string kLongIdentity = "12 00 00 00 30 00";
 
 std::string Chunk(int mode, uint32_t offset, uint32_t length) {
     char buf[40];
@@ -75,14 +77,16 @@ TEST(Download, ChunkSequencesByImageSize) {
         std::vector<uint8_t> body;
         std::vector<std::string> cdbs;
     } cases[] = {
-        {"one chunk of 32768", MakeImage(true, 32768), {Chunk(5, 0, 0x8000), kDiagnostic}},
+        {"one chunk of 32768",
+         MakeImage(true, 32768),
+         {Chunk(5, 0, 0x8000), kDiagnostic, kUnitReady, kLongIdentity}},
         {"32768 + 1",
          MakeImage(true, 32769),
-         {Chunk(2, 0, 0x8000), Chunk(5, 0x8000, 1), kDiagnostic}},
+         {Chunk(2, 0, 0x8000), Chunk(5, 0x8000, 1), kDiagnostic, kUnitReady, kLongIdentity}},
         {"two images",
          Concat(MakeImage(true, 70000, "1.20"), MakeImage(false, 1024)),
          {Chunk(2, 0, 0x8000), Chunk(2, 0x8000, 0x8000), Chunk(5, 0x10000, 70000 - 0x10000),
-          Chunk(5, 0, 1024), kDiagnostic}},
+          Chunk(5, 0, 1024), kDiagnostic, kUnitReady, kLongIdentity}},
     };
     for (const Case& c : cases) {
         SimulatedDrives sim(kPlainDrive);
@@ -179,6 +183,7 @@ TEST(Download, SpecialModelKeyRule) {
         expected.push_back(kDiagnostic);
         if (c.special)
             expected.insert(expected.end(), {kUnitReady, kSettingRead, kSettingWrite});
+        expected.insert(expected.end(), {kUnitReady, kLongIdentity});
         EXPECT_EQ(r.cdbs, expected) << c.field;
         EXPECT_EQ(sim.State()[0].setting[1], 0x47) << c.field;  // restored, or never touched
         if (c.special) {
@@ -216,7 +221,8 @@ TEST(Download, SpecialModelFailuresLeaveTheBlockAsTheSequenceLeftIt) {
         SimulatedDrives sim(drive + "fault = READ_BUFFER 1 check 5 24 00\n");
         const RunResult r = Download(sim, body);
         EXPECT_EQ(r.result, ResultSucceeded);
-        EXPECT_EQ(r.cdbs, (std::vector<std::string>{kSettingRead, Chunk(5, 0, 2000), kDiagnostic}));
+        EXPECT_EQ(r.cdbs, (std::vector<std::string>{kSettingRead, Chunk(5, 0, 2000), kDiagnostic,
+                                                    kUnitReady, kLongIdentity}));
     }
     {
         // A failing diagnostic ends the run with the block still cleared in the drive.
@@ -232,7 +238,7 @@ TEST(Download, SpecialModelFailuresLeaveTheBlockAsTheSequenceLeftIt) {
         SimulatedDrives sim(drive + "fault = READ_BUFFER 2 transport\n");
         const RunResult r = Download(sim, body);
         EXPECT_EQ(r.result, ResultSucceeded);
-        EXPECT_EQ(r.cdbs.back(), kSettingRead);
+        EXPECT_EQ(r.cdbs.end()[-3], kSettingRead);
         EXPECT_EQ(sim.State()[0].setting[1], 0x00);
     }
 }
@@ -316,9 +322,9 @@ delay_ms = 1
         EXPECT_EQ(s.minor, "0D") << s.id;
         EXPECT_EQ(s.lastInstallHash, mainHash) << s.id;
     }
-    // identity, prepare, chunks, diagnostic, restore
-    EXPECT_EQ(sim.Cdbs("D").size(), 1u + 2u + 7u + 2u + 1u + 3u);
-    EXPECT_EQ(sim.Cdbs("E").size(), 1u + 7u + 2u + 1u);
+    // identity, prepare, chunks, diagnostic, restore, verification
+    EXPECT_EQ(sim.Cdbs("D").size(), 1u + 2u + 7u + 2u + 1u + 3u + 2u);
+    EXPECT_EQ(sim.Cdbs("E").size(), 1u + 7u + 2u + 1u + 2u);
 }
 
 // The download object opens the drive it is given and no other: no enumeration of its own,
@@ -340,7 +346,8 @@ TEST(Download, OpensTheDriveItIsGivenAndNoOther) {
     exec.Download();
     EXPECT_EQ(exec.GetResult(), ResultSucceeded);
     EXPECT_TRUE(sim.Cdbs("D").empty());
-    EXPECT_EQ(sim.Cdbs("E"), (std::vector<std::string>{kIdentity, Chunk(5, 0, 2000), kDiagnostic}));
+    EXPECT_EQ(sim.Cdbs("E"), (std::vector<std::string>{kIdentity, Chunk(5, 0, 2000), kDiagnostic,
+                                                       kUnitReady, kLongIdentity}));
 
     CUpdateExecuter none;
     none.SetImage(body.data(), static_cast<uint32_t>(body.size()));
