@@ -69,11 +69,10 @@ std::string ProgressLine(const DownloadProgress& drive, size_t barWidth) {
                 line += "  finishing";
             break;
         case ResultSucceeded:
-            line += "  done";
-            if (drive.verified == 1)
-                line += ", verified";
-            else if (drive.verified == 2)
-                line += ", effective after a restart";
+            // The drive runs the new firmware, or takes it at its next start.
+            line += drive.verified == 1   ? "  verified"
+                    : drive.verified == 2 ? "  at restart"
+                                          : "  done";
             break;
         case ResultSkipped:
             line += "  skipped";

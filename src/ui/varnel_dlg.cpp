@@ -454,8 +454,12 @@ void CVarnelDlg::EjectDiscs() {
 
 uint8_t CVarnelDlg::CollectResults(std::string* errorText) {
     const RunOutcome outcome = m_run.Outcome();
-    for (int j : outcome.updated)
-        RefreshDriveEntry(j);
+    // A drive that takes the new firmware at its next start still reports its old revision:
+    // its entry stays, and the words under the message say why.
+    for (int j : outcome.updated) {
+        if (m_run.Record(j).verification != Verification::AfterRestart)
+            RefreshDriveEntry(j);
+    }
     m_strAfterRestart = AfterRestartWords(outcome.updated);
     if (outcome.failedTarget >= 0) {
         const std::string words = FailureWords(outcome.failedTarget);
@@ -475,8 +479,10 @@ std::string CVarnelDlg::AfterRestartWords(const std::vector<int>& updated) const
         const DriveRecord& r = m_run.Record(j);
         if (r.outcome != DriveOutcome::Updated || r.verification != Verification::AfterRestart)
             continue;
-        words += "\n" + DriveName(j) +
-                 ": updated, effective after a restart (the drive still reports " +
+        std::string name = DriveName(j);
+        if (name.back() != ':')
+            name += ":";
+        words += "\n" + name + " updated, effective after a restart (the drive still reports " +
                  VersionText(r.revisionAfter, r.minorAfter) + ").";
     }
     return words;
