@@ -65,9 +65,13 @@ void CUpdateRun::RefuseRun(RunSelection targets, const std::string& why) {
 
 void CUpdateRun::BeginRecord(int target, const std::string& revision, const std::string& minor) {
     DriveRecord& r = m_records[static_cast<size_t>(target)];
-    r = DriveRecord();
-    r.revisionBefore = revision;
-    r.minorBefore = minor;
+    // The drive list keeps the revision the search saw; a drive updated by an earlier run of
+    // this process reported its revision since.
+    const bool updated = r.outcome == DriveOutcome::Updated;
+    DriveRecord next;
+    next.revisionBefore = updated ? r.revisionAfter : revision;
+    next.minorBefore = updated ? r.minorAfter : minor;
+    r = next;
 }
 
 void CUpdateRun::EndRecord(int target) {

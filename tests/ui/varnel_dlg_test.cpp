@@ -604,6 +604,16 @@ TEST_F(UpdaterDialog, RerunWaitsForDriveThatSucceededBefore) {
     });
     EXPECT_EQ(2, diagnosticsAtReport);
     EXPECT_EQ(kExitSuccess, result);
+    // The report tells each drive's last run: E failed first, then was updated.
+    const RunReport report = dlg->Report();
+    ASSERT_EQ(2u, report.drives.size());
+    for (const ReportDrive& d : report.drives) {
+        EXPECT_EQ(DriveOutcome::Updated, d.outcome) << d.drive;
+        EXPECT_EQ("", d.error) << d.drive;
+        EXPECT_TRUE(d.verified) << d.drive;
+    }
+    EXPECT_EQ("1.05", report.drives[0].revisionBefore);  // D: updated by the first run
+    EXPECT_EQ("1.01", report.drives[1].revisionBefore);
 }
 
 // After the run the screen tells a drive that runs the new firmware from one that takes it at
