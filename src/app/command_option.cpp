@@ -41,6 +41,10 @@ void CCommandOption::ParseParam(const std::string& text, bool isSwitch, bool /*i
         m_bAutoExit = true;
     if (StartsWith(text, "all"))
         m_bAllDrives = true;
+    if (StartsWith(text, "report=")) {
+        m_bReport = true;
+        m_strReportFile = text.substr(7);
+    }
     if (StartsWith(text, "cn="))
         m_strCustomer = ToUpper(text).substr(3);
     if (StartsWith(text, "s") || StartsWith(text, "S")) {
@@ -126,8 +130,8 @@ bool IsSwitchItem(const std::string& item) {
 
 bool IsKnownSwitch(const std::string& text) {
     // au, ae and all begin with a.
-    static const char* const kRows[] = {"a",  "i=", "rf=", "op=", "tp=", "lw", "ff",
-                                        "no", "hc", "cc",  "dl=", "cn=", "s",  "S"};
+    static const char* const kRows[] = {"a",  "i=", "rf=", "op=", "tp=", "lw",      "ff", "no",
+                                        "hc", "cc", "dl=", "cn=", "s",   "report=", "S"};
     for (const char* row : kRows) {
         if (StartsWith(text, row))
             return true;

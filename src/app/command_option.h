@@ -27,6 +27,9 @@ public:
     bool m_bAutoExit = false;
     bool m_bAllDrives = false;
     bool m_bSilent = false;
+    // report=FILE (updater mode): the JSON report of the run; m_bReport: the switch was given.
+    bool m_bReport = false;
+    std::string m_strReportFile;
     // Linux build: --package=FILE, the updater whose package is used instead of our own.
     std::string m_strPackageFile;
 };

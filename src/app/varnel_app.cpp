@@ -11,6 +11,26 @@
 #include "ui/mainte_dlg.h"
 #include "ui/varnel_dlg.h"
 
+namespace {
+
+// The exit status a caller of the process sees for an exit code (Linux keeps its low 8 bits).
+int ProcessStatus(int code) {
+#ifdef _WIN32
+    return code;
+#else
+    return code & 0xFF;
+#endif
+}
+
+const char* WriteFailureWords(WriteStatus status) {
+    return status == WriteStatus::WriteFailed
+               ? "writing the file failed"
+               : "no file can be made there (a missing or read-only folder, a read-only file "
+                 "or a folder of that name)";
+}
+
+}  // namespace
+
 void ApplyMainteOptions(CMainteDlg& mainte, const CCommandOption& option,
                         const std::string& exeDir) {
     const std::string& path = option.m_strFilePath;
@@ -63,6 +83,9 @@ bool CVarnelApp::InitInstance() {
     const std::string packagePath =
         foreignPackage ? MakeAbsolutePath(option.m_strPackageFile) : std::string();
 
+    const std::string reportPath =
+        option.m_strReportFile.empty() ? std::string() : MakeAbsolutePath(option.m_strReportFile);
+
     // A directory that cannot be entered is ignored.
     m_services.ChangeDirectory(option.m_strFileDir);
 
@@ -110,6 +133,35 @@ bool CVarnelApp::InitInstance() {
             break;
     }
 
+    // The report replaces an old one at once (empty until the run ends): an old report never
+    // speaks for this run, and a run whose report cannot be written touches no drive.
+    if (option.m_bReport) {
+        const WriteStatus status = reportPath.empty()
+                                       ? WriteStatus::CannotCreate
+                                       : WriteFileReplacing(reportPath, nullptr, 0, FileKind::Data);
+        if (status != WriteStatus::Ok) {
+            std::fprintf(stderr, "varnel: cannot write the report '%s': %s; nothing was done\n",
+                         reportPath.c_str(),
+                         reportPath.empty() ? "no file name" : WriteFailureWords(status));
+            m_nExitCode = kExitLogNotWritten;
+            return false;
+        }
+    }
+
     m_nExitCode = dlg.DoModal(m_windows);
+
+    if (option.m_bReport) {
+        RunReport report = dlg.Report();
+        report.exitCode = ProcessStatus(m_nExitCode);
+        const std::string text = RunReportJson(report);
+        const WriteStatus status =
+            WriteFileReplacing(reportPath, reinterpret_cast<const uint8_t*>(text.data()),
+                               static_cast<uint32_t>(text.size()), FileKind::Data);
+        // The run's own exit code stays: it tells what happened to the drives.
+        if (status != WriteStatus::Ok) {
+            std::fprintf(stderr, "varnel: the report '%s' was not written: %s\n",
+                         reportPath.c_str(), WriteFailureWords(status));
+        }
+    }
     return false;
 }

@@ -59,7 +59,8 @@ std::string TemporaryFileName() {
     return name;
 }
 
-WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uint32_t size) {
+WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uint32_t size,
+                               FileKind kind) {
     if (!MayReplaceFile(path))
         return WriteStatus::CannotCreate;
     const std::string folder = FolderPrefix(path);
@@ -74,9 +75,9 @@ WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uin
     }
     if (!f)
         return WriteStatus::CannotCreate;
-    bool ok = std::fwrite(data, 1, size, f) == size;
+    bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
     ok = std::fflush(f) == 0 && ok;
-    ok = MakeExecutable(f) && ok;
+    ok = (kind == FileKind::Executable ? MakeExecutable(f) : MakeDataFile(f)) && ok;
     ok = std::fclose(f) == 0 && ok;
     if (!ok) {
         std::remove(temp.c_str());

@@ -19,11 +19,17 @@ ReadStatus ReadWholeFile(const std::string& path, std::string* text, size_t limi
 
 enum class WriteStatus { Ok, CannotCreate, WriteFailed };
 
-// Writes an executable: data goes to a new temporary file of its own in the folder of
-// path, which is made executable and moved over path when complete. An existing file at
-// path that is read-only or may not be written is refused (CannotCreate). On failure the
-// temporary file is removed and an existing file at path is untouched.
-WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uint32_t size);
+// What a written file is: a program (executable) or data (read and written by its owner,
+// read by others).
+enum class FileKind { Executable, Data };
+
+// Writes a file whole or not at all: data goes to a new temporary file of its own in the
+// folder of path, which gets the permissions of kind and is moved over path when complete
+// (a link at path is replaced, never followed). An existing file at path that is read-only
+// or may not be written is refused (CannotCreate). On failure the temporary file is removed
+// and an existing file at path is untouched.
+WriteStatus WriteFileReplacing(const std::string& path, const uint8_t* data, uint32_t size,
+                               FileKind kind = FileKind::Executable);
 
 // Name of a temporary file, the same length for every call and different at each call.
 std::string TemporaryFileName();
@@ -42,6 +48,8 @@ std::FILE* CreateNewFile(const std::string& path, bool* exists);
 
 // Platform: marks the file being written as executable.
 bool MakeExecutable(std::FILE* file);
+// Platform: gives the file being written the permissions of a data file.
+bool MakeDataFile(std::FILE* file);
 
 // Platform: false when path names an existing file that is read-only or that this
 // process may not write.

@@ -55,6 +55,10 @@ bool MakeExecutable(std::FILE* file) {
     return fchmod(fileno(file), 0755) == 0;
 }
 
+bool MakeDataFile(std::FILE* file) {
+    return fchmod(fileno(file), 0644) == 0;
+}
+
 bool MayReplaceFile(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)

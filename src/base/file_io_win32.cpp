@@ -88,6 +88,10 @@ bool MakeExecutable(std::FILE*) {
     return true;  // executable by its name
 }
 
+bool MakeDataFile(std::FILE*) {
+    return true;
+}
+
 bool MayReplaceFile(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {

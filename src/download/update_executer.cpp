@@ -13,6 +13,12 @@ namespace {
 
 constexpr uint32_t kChunkSize = 0x8000;
 constexpr unsigned kFinishWaitMs = 3000;
+// A drive restarts with its new microcode: it is asked every second, for at most 60 s.
+constexpr unsigned kRestartPollMs = 1000;
+constexpr uint64_t kRestartLimitMs = 60000;
+constexpr unsigned kRestartAttempts = kRestartLimitMs / kRestartPollMs;
+constexpr uint8_t kStatusBusy = 0x08;
+constexpr uint8_t kStatusTaskSetFull = 0x28;
 constexpr int kUnitReadyAttempts = 3;
 constexpr CommandStatus kSequenceError = 0x2C00;
 
@@ -73,6 +79,11 @@ void CUpdateExecuter::SetImage(const uint8_t* image, uint32_t length) {
     m_nImageLength = length;
 }
 
+void CUpdateExecuter::SetExpectedRevision(const std::string& revision, const std::string& minor) {
+    m_strExpectedRevision = TrimRight(revision, " ");
+    m_strExpectedMinor = minor;
+}
+
 bool CUpdateExecuter::SelectDrive(const DriveInfo& drive) {
     m_target = drive;
     m_strModel = drive.product;
@@ -109,6 +120,9 @@ bool CUpdateExecuter::EjectDisc() {
 void CUpdateExecuter::Download() {
     m_nBytesSent.store(0, std::memory_order_relaxed);
     m_failure = CommandFailure();
+    m_verification = Verification::None;
+    m_strRevisionAfter.clear();
+    m_strMinorAfter.clear();
     std::vector<ImageSlot> images;
     std::string walkError = " (No firmware data to send)";
     if (m_pImage != nullptr || m_nImageLength == 0) {
@@ -157,7 +171,114 @@ void CUpdateExecuter::Download() {
         }
     }
 
-    SetResult(Finish() == kStatusGood ? ResultSucceeded : ResultFailed);
+    if (Finish() != kStatusGood || !VerifyDrive()) {
+        SetResult(ResultFailed);
+        return;
+    }
+    SetResult(ResultSucceeded);
+}
+
+bool CUpdateExecuter::StillStarting() const {
+    const TransportResult& last = m_drive.GetLastResult();
+    switch (last.category) {
+        case CommandCategory::TransportFailure:
+            return last.fault == TransportFault::Unknown;  // no answer (yet)
+        case CommandCategory::NotExecuted:
+            return last.scsiStatus == kStatusBusy || last.scsiStatus == kStatusTaskSetFull;
+        case CommandCategory::CheckCondition: {
+            const uint8_t* sense = m_drive.GetSenseData();
+            const uint8_t key = scsi::SenseKey(sense);
+            const uint8_t asc = scsi::SenseAsc(sense);
+            const uint8_t ascq = scsi::SenseAscq(sense);
+            // Unit attention (power on, microcode changed); not ready: cause not reportable,
+            // becoming ready, operation in progress.
+            return key == scsi::kSenseUnitAttention ||
+                   (key == 0x02 && asc == 0x04 && (ascq == 0x00 || ascq == 0x01 || ascq == 0x07));
+        }
+        default:
+            return false;
+    }
+}
+
+// TEST UNIT READY until the drive answers (any status but one of a drive still starting),
+// then the 48-byte INQUIRY; both are asked again while the drive is starting, for at most
+// 60 s. The drive must still be the one written: same vendor, same product.
+bool CUpdateExecuter::VerifyDrive() {
+    const std::string where = "Drive " + AddressText(m_target.address);
+    const std::string unconfirmed = "; the new firmware is not confirmed)";
+    uint8_t inquiry[scsi::kLongInquiryLength] = {};
+    const uint64_t start = NowMs();
+    for (unsigned attempt = 1;; ++attempt) {
+        uint8_t opcode = scsi::kOpTestUnitReady;
+        scsi::TestUnitReady(m_drive);
+        bool answered = false;
+        if (!MustStop() && !StillStarting()) {
+            opcode = scsi::kOpInquiry;
+            std::memset(inquiry, 0, sizeof inquiry);
+            answered = scsi::Inquiry(m_drive, inquiry, scsi::kLongInquiryLength) == kStatusGood;
+        }
+        if (answered)
+            break;
+        if (MustStop()) {
+            RecordFailure(opcode);
+            m_strError = " (" + where + " is gone after the download" + unconfirmed;
+            return false;
+        }
+        if (!StillStarting()) {
+            // The drive answers, but not to INQUIRY.
+            const TransportResult last = m_drive.GetLastResult();
+            const std::string words =
+                " (" + where + " does not answer INQUIRY after the download" + unconfirmed;
+            if (last.category == CommandCategory::CheckCondition) {
+                ComposeErrorText(opcode);
+                m_strError = words + m_strError;
+            } else {
+                RecordFailure(opcode);
+                m_strError = words + StatusText(last.scsiStatus);
+            }
+            return false;
+        }
+        if (attempt >= kRestartAttempts || NowMs() - start >= kRestartLimitMs) {
+            RecordFailure(opcode);
+            m_strError = " (" + where + " did not answer within " +
+                         std::to_string(kRestartLimitMs / 1000) + " s after the download" +
+                         unconfirmed;
+            return false;
+        }
+        Sleep(kRestartPollMs);
+    }
+
+    const std::string vendor = scsi::InquiryVendor(inquiry);
+    const std::string product = scsi::InquiryProduct(inquiry);
+    if (vendor != m_target.vendor || product != m_target.product) {
+        m_strError = " (" + where + " answers as " + Identity(vendor, product) + ", not " +
+                     Identity(m_target.vendor, m_target.product) + ", after the download" +
+                     unconfirmed;
+        return false;
+    }
+    m_strRevisionAfter = TrimRight(scsi::InquiryRevision(inquiry), " ");
+    m_strMinorAfter = scsi::InquiryMinorRevision(inquiry);
+    const bool same = !m_strExpectedRevision.empty() &&
+                      m_strRevisionAfter == m_strExpectedRevision &&
+                      (m_strExpectedMinor.empty() || m_strMinorAfter == m_strExpectedMinor);
+    m_verification = same ? Verification::Verified : Verification::AfterRestart;
+    return true;
+}
+
+void CUpdateExecuter::Sleep(unsigned ms) {
+    if (m_sleep) {
+        m_sleep(ms);
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
+uint64_t CUpdateExecuter::NowMs() const {
+    if (m_clock)
+        return m_clock();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 // The drive at the address must still be the drive the search saw: same vendor, same product
@@ -258,11 +379,7 @@ CommandStatus CUpdateExecuter::Finish() {
         ComposeErrorText(scsi::kOpSendDiagnostic);
         return status;
     }
-    if (m_sleep) {
-        m_sleep(kFinishWaitMs);
-    } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kFinishWaitMs));
-    }
+    Sleep(kFinishWaitMs);
     RestoreSpecialModel();
     return kStatusGood;
 }

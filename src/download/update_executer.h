@@ -16,6 +16,14 @@ enum DownloadResult : uint8_t {
     ResultPending = 255,
 };
 
+// What the drive said after a download that ended well: the new firmware runs, or the drive
+// still reports its old revision and takes the new firmware at its next start.
+enum class Verification : uint8_t {
+    None,          // no download ended well (yet)
+    Verified,      // the drive reports the package's revision (and minor revision)
+    AfterRestart,  // updated, effective after a restart: the drive still reports another one
+};
+
 // The command that ended a failed download, and how it ended: for the words under the
 // failure message.
 struct CommandFailure {
@@ -31,6 +39,10 @@ struct CommandFailure {
 // another vendor or product, is not written (result 11, the error text says why). A command
 // that the system refuses for lack of privilege, or that finds the drive gone, ends the
 // download at once: nothing more goes to that drive.
+// After the diagnostic (and the restore of a listed model's setting block) the drive is asked
+// again: TEST UNIT READY until it answers (it restarts with the new microcode; at most 60 s),
+// then the 48-byte INQUIRY. Its revision tells Verified from AfterRestart; no answer, or
+// another drive, is a failure (result 11, the error text says why).
 class CUpdateExecuter {
 public:
     CUpdateExecuter();
@@ -41,6 +53,9 @@ public:
     CUpdateExecuter& operator=(const CUpdateExecuter&) = delete;
 
     void SetImage(const uint8_t* image, uint32_t length);
+    // The package's revision and minor revision (empty when it has none): what the drive
+    // reports after a download when the new firmware runs.
+    void SetExpectedRevision(const std::string& revision, const std::string& minor);
     // The drive a search found; false when its device cannot be opened.
     bool SelectDrive(const DriveInfo& drive);
     // By its index in an enumeration of this object's own drive control (tools and tests that
@@ -57,6 +72,11 @@ public:
     const std::string& GetErrorText() const { return m_strError; }
     // The command that ended the last failed download (read like the error text).
     const CommandFailure& GetFailure() const { return m_failure; }
+    // After a download that ended well (read like the error text): what the drive reported
+    // then, its revision (trailing blanks removed) and minor revision (empty when none).
+    Verification GetVerification() const { return m_verification; }
+    const std::string& GetRevisionAfter() const { return m_strRevisionAfter; }
+    const std::string& GetMinorAfter() const { return m_strMinorAfter; }
 
     // Progress: bytes of the body sent so far and the body length (readable from any thread).
     uint32_t GetBytesSent() const { return m_nBytesSent.load(std::memory_order_relaxed); }
@@ -69,13 +89,23 @@ public:
     const DriveInfo& GetDrive() const { return m_target; }
     CDriveControl& Drive() { return m_drive; }
 
-    // Replaces the 3 s wait after the diagnostic (tests).
+    // Replace the waits after the diagnostic (tests) and the clock, in milliseconds, that
+    // ends the wait for the restarting drive.
     void SetSleep(std::function<void(unsigned ms)> sleep) { m_sleep = std::move(sleep); }
+    void SetClock(std::function<uint64_t()> nowMs) { m_clock = std::move(nowMs); }
 
 private:
     // False when the download must end at once (the error text is composed).
     bool PrepareSpecialModel();
     CommandStatus Finish();
+    // Asks the drive again after the finish; false with the error text composed when it
+    // does not answer or is another drive.
+    bool VerifyDrive();
+    // The last command met a drive that is still restarting (no answer, busy, becoming
+    // ready, unit attention): ask again.
+    bool StillStarting() const;
+    void Sleep(unsigned ms);
+    uint64_t NowMs() const;
     void RestoreSpecialModel();
     // The error text from the last command's answer; opcode: that command.
     void ComposeErrorText(uint8_t opcode);
@@ -98,4 +128,10 @@ private:
     bool m_bSpecialModel = false;
     std::atomic<uint32_t> m_nBytesSent{0};
     std::function<void(unsigned ms)> m_sleep;
+    std::function<uint64_t()> m_clock;
+    std::string m_strExpectedRevision;
+    std::string m_strExpectedMinor;
+    Verification m_verification = Verification::None;
+    std::string m_strRevisionAfter;
+    std::string m_strMinorAfter;
 };

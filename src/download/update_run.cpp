@@ -24,10 +24,17 @@ void CUpdateRun::CreateExecuters(CUpdateData& data) {
     m_pData = &data;
     m_selection = RunSelection();
     m_executers.clear();
+    m_records.assign(static_cast<size_t>(data.GetTargetCount()), DriveRecord());
+    // Until a run reads them again: the revisions the search saw.
+    for (int i = 0; i < data.GetTargetCount(); ++i) {
+        m_records[static_cast<size_t>(i)].revisionBefore =
+            data.GetTargetDriveInfo(static_cast<uint8_t>(i)).revision;
+    }
     for (int i = 0; i < data.GetTargetCount(); ++i) {
         auto executer = std::make_unique<CUpdateExecuter>();
         executer->SetSleep([this](unsigned ms) { m_services.SleepMs(ms); });
         executer->SetImage(data.GetFirmware(), data.GetFirmwareLength());
+        executer->SetExpectedRevision(data.m_strNewRevision, data.m_strNewMinorRev);
         // The drive the search found, by its address and identity (never by a list position).
         executer->SelectDrive(data.GetTargetDriveInfo(static_cast<uint8_t>(i)));
         m_executers.push_back(std::move(executer));
@@ -36,6 +43,60 @@ void CUpdateRun::CreateExecuters(CUpdateData& data) {
 
 const CUpdateExecuter& CUpdateRun::Executer(int target) const {
     return *m_executers[static_cast<size_t>(target)];
+}
+
+const DriveRecord& CUpdateRun::Record(int target) const {
+    return m_records[static_cast<size_t>(target)];
+}
+
+void CUpdateRun::RefuseRun(RunSelection targets, const std::string& why) {
+    if (!IsValid(targets))
+        return;
+    for (int j = targets.first; j <= targets.last; ++j) {
+        DriveRecord& r = m_records[static_cast<size_t>(j)];
+        DriveRecord refused;
+        refused.outcome = DriveOutcome::Refused;
+        refused.refusal = why;
+        refused.revisionBefore = r.revisionBefore;
+        refused.minorBefore = r.minorBefore;
+        r = refused;
+    }
+}
+
+void CUpdateRun::BeginRecord(int target, const std::string& revision, const std::string& minor) {
+    DriveRecord& r = m_records[static_cast<size_t>(target)];
+    // The drive list keeps the revision the search saw; a drive updated by an earlier run of
+    // this process reported its revision since.
+    const bool updated = r.outcome == DriveOutcome::Updated;
+    DriveRecord next;
+    next.revisionBefore = updated ? r.revisionAfter : revision;
+    next.minorBefore = updated ? r.minorAfter : minor;
+    r = next;
+}
+
+void CUpdateRun::EndRecord(int target) {
+    const CUpdateExecuter& e = Executer(target);
+    DriveRecord& r = m_records[static_cast<size_t>(target)];
+    switch (e.GetResult()) {
+        case ResultSucceeded:
+            r.outcome = DriveOutcome::Updated;
+            r.verification = e.GetVerification();
+            r.revisionAfter = e.GetRevisionAfter();
+            r.minorAfter = e.GetMinorAfter();
+            break;
+        case ResultSkipped:
+            r.outcome = DriveOutcome::Skipped;
+            break;
+        case ResultSequenceError:
+            r.outcome = DriveOutcome::Refused;
+            break;
+        case ResultPending:
+            r.outcome = DriveOutcome::NotRun;
+            break;
+        default:
+            r.outcome = DriveOutcome::Failed;
+            break;
+    }
 }
 
 bool CUpdateRun::LacksDrivePrivilege() const {
@@ -138,6 +199,7 @@ bool CUpdateRun::Start(RunSelection targets, std::function<void()> workerEnded) 
     for (int j = targets.first; j <= targets.last; ++j) {
         data.m_strCurRevision = revisions[static_cast<size_t>(j - targets.first)].revision;
         data.m_strCurMinorRev = revisions[static_cast<size_t>(j - targets.first)].minor;
+        BeginRecord(j, data.m_strCurRevision, data.m_strCurMinorRev);
         if (discStays[static_cast<size_t>(j)]) {
             m_executers[static_cast<size_t>(j)]->SetResult(ResultSequenceError);
         } else if (MustSkip()) {
@@ -198,6 +260,8 @@ bool CUpdateRun::Poll() {
     }
     JoinWorkers();
     m_protection.reset();
+    for (int j = m_selection.first; j <= m_selection.last; ++j)
+        EndRecord(j);
     return true;
 }
 
@@ -235,11 +299,19 @@ UnattendedOutcome CUpdateRun::RunUnattended(RunSelection targets) {
         if (!write) {
             // Nothing is written; the drive is reported as not updated.
         } else if (discStays[static_cast<size_t>(j)]) {
+            BeginRecord(j, data.m_strCurRevision, data.m_strCurMinorRev);
             e.SetResult(ResultSequenceError);
+            EndRecord(j);
         } else if (MustSkip()) {
+            BeginRecord(j, data.m_strCurRevision, data.m_strCurMinorRev);
             e.SetResult(ResultSkipped);
+            EndRecord(j);
         } else {
+            BeginRecord(j, data.m_strCurRevision, data.m_strCurMinorRev);
             e.Download();
+            if (e.GetResult() == ResultPending)
+                e.SetResult(ResultFailed);
+            EndRecord(j);
             updated = e.GetResult() == ResultSucceeded;
         }
         if (outcome.target < 0 || (outcome.ok && !updated)) {

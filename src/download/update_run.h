@@ -67,6 +67,22 @@ struct RunOutcome {
     std::vector<int> updated;  // the drives that got the new firmware, in target order
 };
 
+// How a target drive fared in the last run of this process that included it.
+enum class DriveOutcome : uint8_t { NotRun, Updated, Skipped, Failed, Refused };
+
+struct DriveRecord {
+    DriveOutcome outcome = DriveOutcome::NotRun;
+    // Why the run was refused before the drive's download (set by RefuseRun); a failed
+    // download's words are its download object's.
+    std::string refusal;
+    std::string revisionBefore;  // the drive's revision and minor revision before that run
+    std::string minorBefore;
+    // Of an updated drive: what it reported after its download.
+    Verification verification = Verification::None;
+    std::string revisionAfter;
+    std::string minorAfter;
+};
+
 // What the result log of an unattended run reports: the first drive that was not updated
 // (skipped or failed), otherwise the first drive of the run; -1 when the selection names no
 // target.
@@ -124,6 +140,12 @@ public:
     // under the same rules as Start; like a silent run it first ejects the media of targets.
     UnattendedOutcome RunUnattended(RunSelection targets);
 
+    // How target fared in the last run that included it.
+    const DriveRecord& Record(int target) const;
+    // A run of targets that was refused before any download (a disc, the privilege, no
+    // log): each drive's record says so, with why in words.
+    void RefuseRun(RunSelection targets, const std::string& why);
+
     // Bytes sent of the whole run over its total, 0 to 100; skipped drives do not count.
     static int Percent(const std::vector<DriveProgress>& drives);
     // The run result of per-drive results in target order: a failure outranks a skip
@@ -147,12 +169,17 @@ private:
     // "Only newer" forbids the drive whose revision data holds now.
     bool MustSkip() const;
     void StartWorker(int target, const std::function<void()>& workerEnded);
+    // A new run of target: its record starts over with the revision read before it.
+    void BeginRecord(int target, const std::string& revision, const std::string& minor);
+    // The record of target from its download object's final result.
+    void EndRecord(int target);
     void JoinWorkers();
 
     ISystemServices& m_services;
     const std::string m_reason;
     CUpdateData* m_pData = nullptr;
     std::vector<std::unique_ptr<CUpdateExecuter>> m_executers;
+    std::vector<DriveRecord> m_records;  // per target
     // Per target (the target count is one byte): its worker has not ended yet.
     std::array<std::atomic<bool>, 256> m_running{};
     std::vector<std::thread> m_workers;

@@ -181,6 +181,10 @@ Outcome CDriveSimulator::Install(SimDrive& d) {
     for (const Image& img : d.complete) {
         if (!img.IsMain())
             continue;
+        d.lastInstallHash = img.hash;
+        // Microcode that runs from the next power-on: the drive reports its old revision.
+        if (d.activatesAtRestart)
+            continue;
         std::memset(d.revision, ' ', 4);
         for (int i = 0; i < 4 && img.header[40 + i] != 0; ++i)
             d.revision[i] = img.header[40 + i];
@@ -192,7 +196,6 @@ Outcome CDriveSimulator::Install(SimDrive& d) {
                 d.minor[1] = img.header[b + 6];
             }
         }
-        d.lastInstallHash = img.hash;
     }
     d.complete.clear();
     Outcome o;

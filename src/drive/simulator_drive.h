@@ -100,7 +100,8 @@ struct SimDrive {
     uint32_t stopAfter = 0;
     bool verify = true;
     bool uaAfterMicrocode = false;
-    uint32_t replacedAfter = 0;  // INQUIRY commands answered before another drive took over
+    bool activatesAtRestart = false;  // installed microcode runs only after a restart
+    uint32_t replacedAfter = 0;       // INQUIRY commands answered before another drive took over
     bool replaced = false;
     uint8_t otherVendor[8], otherProduct[16];
     std::vector<Fault> faults;

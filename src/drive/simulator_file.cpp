@@ -380,6 +380,14 @@ bool CDriveSimulator::ApplyDriveKey(SimDrive& d, const std::string& key,
         }
         return true;
     }
+    if (key == "activates") {
+        if (!single || (v != "now" && v != "restart")) {
+            *why = "now or restart expected";
+            return false;
+        }
+        d.activatesAtRestart = v == "restart";
+        return true;
+    }
     if (key == "replaced") {
         // replaced = N "VENDOR" "PRODUCT"
         if (t.size() != 3 || t[0].quoted || !ParseNumber(v, 0xFFFFFFFFu, &d.replacedAfter, 10) ||

@@ -34,7 +34,8 @@ bool SameState(const std::vector<DownloadProgress>& a, const std::vector<Downloa
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].result != b[i].result || a[i].label != b[i].label)
+        if (a[i].result != b[i].result || a[i].verified != b[i].verified ||
+            a[i].label != b[i].label)
             return false;
     }
     return true;
@@ -68,7 +69,10 @@ std::string ProgressLine(const DownloadProgress& drive, size_t barWidth) {
                 line += "  finishing";
             break;
         case ResultSucceeded:
-            line += "  done";
+            // The drive runs the new firmware, or takes it at its next start.
+            line += drive.verified == 1   ? "  verified"
+                    : drive.verified == 2 ? "  at restart"
+                                          : "  done";
             break;
         case ResultSkipped:
             line += "  skipped";

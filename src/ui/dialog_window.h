@@ -38,6 +38,9 @@ struct DownloadProgress {
     uint32_t bytesSent = 0;   // firmware bytes written into the drive so far
     uint32_t bytesTotal = 0;  // firmware bytes to write
     uint8_t result = 255;     // the download's result code; 255 while it runs
+    // Of a drive updated (result 0), once the run has ended: 1 the drive reports the new
+    // revision, 2 updated, effective after a restart; 0 not known.
+    uint8_t verified = 0;
 };
 
 // What a window reports to the dialog logic. Every call arrives on the user-interface

@@ -5,6 +5,7 @@
 #include "base/path_rules.h"
 #include "base/system_services.h"
 #include "base/text.h"
+#include "drive/drive_control.h"
 #include "drive/sense_text.h"
 #include "package/customers.h"
 #include "package/update_data.h"
@@ -359,10 +360,12 @@ void CVarnelDlg::OnUpdateButton() {
 
     uint8_t result = ResultFailed;
     std::string errorText;
+    m_strAfterRestart.clear();
     // Refused before any command goes to any drive.
     std::string refusal = RefusalWords();
     if (!refusal.empty()) {
         errorText = "\n" + refusal;
+        m_run.RefuseRun(RunTargets(), refusal);
     } else {
         result = StartUpdate();
         if (result == ResultFailed) {
@@ -371,6 +374,7 @@ void CVarnelDlg::OnUpdateButton() {
             refusal = RefusalWords();
             errorText = "\n" + (refusal.empty() ? std::string(kNothingSentText) : refusal);
             refusal = errorText.substr(1);
+            m_run.RefuseRun(RunTargets(), refusal);
         }
     }
     if (result == 0) {
@@ -396,6 +400,7 @@ void CVarnelDlg::OnUpdateButton() {
     } else {
         m_strMessage = Text(IDS_UPDATE_FAILED) + errorText;
     }
+    m_strMessage += m_strAfterRestart;
 
     EndBusy();
     if (result != ResultSucceeded && result != ResultSkipped)
@@ -431,8 +436,10 @@ uint8_t CVarnelDlg::StartUpdate() {
         Window().PumpMessage(0);
 
     if (AnyDiscPresent()) {
-        if (!m_bSilent)
+        if (!m_bSilent) {
+            m_run.RefuseRun(RunTargets(), Text(IDS_REMOVE_DISC));
             return ResultSequenceError;
+        }
         EnableItem(IDC_UPDATE, false);
         EnableItem(kIdCancel, false);
         EjectDiscs();
@@ -446,15 +453,22 @@ uint8_t CVarnelDlg::StartUpdate() {
     Window().ShowItem(IDC_PROGRESS, true);
     IDialogWindow* window = &Window();
     // A worker that ends wakes the wait loop of OnUpdateButton.
-    return m_run.Start(RunTargets(), [window] { window->WakeUp(); }) ? 0 : ResultFailed;
+    if (m_run.Start(RunTargets(), [window] { window->WakeUp(); }))
+        return 0;
+    m_run.RefuseRun(RunTargets(), kNothingSentText);
+    return ResultFailed;
 }
 
 void CVarnelDlg::ShowRunProgress() {
     const std::vector<DriveProgress> drives = m_run.Progress();
     std::vector<DownloadProgress> shown;
     for (const DriveProgress& d : drives) {
-        shown.push_back(DownloadProgress{Window().ListGetText(IDC_DRIVE_LIST, d.target),
-                                         d.bytesSent, d.bytesTotal, d.result});
+        DownloadProgress p{Window().ListGetText(IDC_DRIVE_LIST, d.target), d.bytesSent,
+                           d.bytesTotal, d.result, 0};
+        // Known once the run has ended (Poll joined the workers).
+        if (d.result == ResultSucceeded && m_run.Record(d.target).outcome == DriveOutcome::Updated)
+            p.verified = m_run.Record(d.target).verification == Verification::Verified ? 1 : 2;
+        shown.push_back(p);
     }
     Window().ShowProgress(shown);
     Window().SetProgressPos(IDC_PROGRESS, CUpdateRun::Percent(drives));
@@ -474,8 +488,13 @@ void CVarnelDlg::EjectDiscs() {
 
 uint8_t CVarnelDlg::CollectResults(std::string* errorText) {
     const RunOutcome outcome = m_run.Outcome();
-    for (int j : outcome.updated)
-        RefreshDriveEntry(j);
+    // A drive that takes the new firmware at its next start still reports its old revision:
+    // its entry stays, and the words under the message say why.
+    for (int j : outcome.updated) {
+        if (m_run.Record(j).verification != Verification::AfterRestart)
+            RefreshDriveEntry(j);
+    }
+    m_strAfterRestart = AfterRestartWords(outcome.updated);
     if (outcome.failedTarget >= 0) {
         const std::string words = FailureWords(outcome.failedTarget);
         *errorText = m_run.Executer(outcome.failedTarget).GetErrorText() +
@@ -521,6 +540,59 @@ void CVarnelDlg::ReportFailedDrives(RunSelection targets, const std::string& ref
         }
         ReportLine(m_pUpdateData->GetTargetLabel(static_cast<uint8_t>(j)) + ": " + reason);
     }
+}
+
+std::string CVarnelDlg::DriveName(int j) const {
+    return AddressText(m_run.Executer(j).GetDrive().address);
+}
+
+std::string CVarnelDlg::AfterRestartWords(const std::vector<int>& updated) const {
+    std::string words;
+    for (int j : updated) {
+        const DriveRecord& r = m_run.Record(j);
+        if (r.outcome != DriveOutcome::Updated || r.verification != Verification::AfterRestart)
+            continue;
+        std::string name = DriveName(j);
+        if (name.back() != ':')
+            name += ":";
+        words += "\n" + name + " updated, effective after a restart (the drive still reports " +
+                 VersionText(r.revisionAfter, r.minorAfter) + ").";
+    }
+    return words;
+}
+
+RunReport CVarnelDlg::Report() const {
+    CUpdateData& data = *m_pUpdateData;
+    RunReport report;
+    report.updater = FileNamePart(m_strExePath);
+    report.revision = VersionText(data.m_strNewRevision, data.m_strNewMinorRev);
+    for (int j = 0; j < m_run.TargetCount(); ++j) {
+        const DriveInfo& info = m_run.Executer(j).GetDrive();
+        const DriveRecord& r = m_run.Record(j);
+        ReportDrive d;
+        d.drive = data.GetTargetLabel(static_cast<uint8_t>(j));
+        d.vendor = TrimRight(info.vendor, " ");
+        d.product = TrimRight(info.product, " ");
+        d.revisionBefore = VersionText(TrimRight(r.revisionBefore, " "), r.minorBefore);
+        d.outcome = r.outcome;
+        if (!r.refusal.empty()) {
+            d.error = r.refusal;
+        } else if (r.outcome == DriveOutcome::Refused && m_run.KeptDisc(j)) {
+            d.error = kDiscStaysText;
+        } else if (r.outcome == DriveOutcome::Refused) {
+            d.error = Text(IDS_REMOVE_DISC);  // the drive refused: command sequence error
+        } else if (r.outcome == DriveOutcome::Failed) {
+            const std::string words = FailureWords(j);
+            const std::string text = m_run.Executer(j).GetErrorText();
+            d.error = words.empty() ? Trim(text) : words + " " + Trim(text);
+        }
+        if (r.outcome == DriveOutcome::Updated) {
+            d.revisionAfter = VersionText(r.revisionAfter, r.minorAfter);
+            d.verified = r.verification == Verification::Verified;
+        }
+        report.drives.push_back(d);
+    }
+    return report;
 }
 
 std::string CVarnelDlg::PrivilegeWords(bool afterRun) const {
@@ -607,6 +679,10 @@ bool CVarnelDlg::RunUnattended() {
     bool ok = false;
     // Nothing is touched when no log can be written, and a dl= letter that names no target
     // names no drive at all.
+    if (!m_bLogCleared) {
+        m_run.RefuseRun(RunTargets(), "The result log " + ResultLogPath() + " cannot be written. " +
+                                          kNothingSentText);
+    }
     const std::string refusal =
         m_bLogCleared && !m_bInvalidDrive && m_run.TargetCount() > 0 ? RefusalWords() : "";
     if (!refusal.empty()) {
@@ -617,8 +693,11 @@ bool CVarnelDlg::RunUnattended() {
         oldRevision = IsAllDrivesEntry() ? VersionText(m_pUpdateData->m_strCurRevision,
                                                        m_pUpdateData->m_strCurMinorRev)
                                          : m_strCurVersion;
+        m_run.RefuseRun(targets, refusal);
         ReportFailedDrives(targets, refusal);
     } else if (m_bLogCleared && !m_bInvalidDrive) {
+        if (m_bFileBroken)
+            m_run.RefuseRun(RunTargets(), Text(IDS_FILE_BROKEN) + " " + kNothingSentText);
         const UnattendedOutcome outcome = m_run.RunUnattended(RunTargets());
         if (outcome.target >= 0) {
             model = ModelWord(m_pUpdateData->GetTargetLabel(static_cast<uint8_t>(outcome.target)));

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "download/run_report.h"
 #include "download/update_run.h"
 #include "ui/dialog_base.h"
 
@@ -75,6 +76,9 @@ public:
     void RebootSystem();
     // Unattended run with the result log; false when the log could not be written.
     bool RunUnattended();
+    // The report of the runs for scripts: every target drive as its last run left it; the
+    // exit code is the caller's to fill in.
+    RunReport Report() const;
 
     // Set by the start-up before the dialog runs.
     CUpdateData* m_pUpdateData = nullptr;
@@ -131,6 +135,10 @@ private:
     void ReportFailedDrives(RunSelection targets, const std::string& refusal);
     // Words under the failure text for target j's failed download; empty when there are none.
     std::string FailureWords(int j) const;
+    // One line per drive of the run that was updated but reports its old revision.
+    std::string AfterRestartWords(const std::vector<int>& updated) const;
+    // The short name of target j's drive, as its drive-list entry begins.
+    std::string DriveName(int j) const;
     std::string ResultLogPath();
     // Empties (creates) the log before the run; false when no log can be written there.
     bool ClearResultLog();
@@ -140,8 +148,9 @@ private:
 
     ISystemServices& m_services;
     std::map<unsigned, std::string> m_texts;
-    bool m_bInvalidDrive = false;  // dl= names no target
-    bool m_bLogCleared = true;     // the log is empty and can be written
+    bool m_bInvalidDrive = false;   // dl= names no target
+    bool m_bLogCleared = true;      // the log is empty and can be written
+    std::string m_strAfterRestart;  // AfterRestartWords of the last run
     // The download objects of the targets and the runs on them.
     CUpdateRun m_run;
 };

@@ -13,7 +13,7 @@ using namespace console;
 
 namespace {
 
-constexpr size_t kBarWidth = 22;
+constexpr size_t kBarWidth = 20;
 
 class CVarnelConsoleLayout : public IConsoleLayout {
 public:

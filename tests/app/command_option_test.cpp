@@ -30,6 +30,18 @@ TEST(CommandOption, SwitchesMatchByLeadingCharacters) {
     EXPECT_EQ(o.m_strOutputName, "PRE-FIX");
     EXPECT_EQ(o.m_strTargetProduct, "ABC-1 (for XYZ)");
     EXPECT_TRUE(o.m_bFilterFreeMinor && o.m_bOnlyNewer && o.m_bHideCopyright && o.m_bSameCustomer);
+    EXPECT_FALSE(o.m_bReport);
+
+    // report=FILE keeps its value as given; an empty one still asks for a report.
+    o = Parse({"/report=C:\\logs\\Run 1.json"});
+    EXPECT_TRUE(o.m_bReport);
+    EXPECT_EQ(o.m_strReportFile, "C:\\logs\\Run 1.json");
+    EXPECT_FALSE(o.m_bSilent);  // "report" is no s switch
+    o = Parse({"-report=a.json", "/report="});
+    EXPECT_TRUE(o.m_bReport);
+    EXPECT_EQ(o.m_strReportFile, "");
+    o = Parse({"/reportx"});
+    EXPECT_FALSE(o.m_bReport);
 }
 
 TEST(CommandOption, CaseAndSingleMeanings) {
@@ -108,6 +120,8 @@ TEST(CommandOption, LinuxConventions) {
          CommandRequest::Run,
          ""},
         {{"--package=/media/fw/Q42R1.10.exe", "/s", "new.prm"}, CommandRequest::Run, ""},
+        {{"/s", "/all", "/report=/var/log/fw/run.json", "-report=r.json"}, CommandRequest::Run, ""},
+        {{"/report"}, CommandRequest::UsageError, "/report"},
         {{"--help"}, CommandRequest::Help, "--help"},
         {{"/s", "-h"}, CommandRequest::Help, "-h"},
         {{"/lw", "--version", "--bogus"}, CommandRequest::Version, "--version"},

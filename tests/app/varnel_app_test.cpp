@@ -57,9 +57,10 @@ TEST(ExecutablePath, TakenFromTheCommandLine) {
 
 const std::string kDiagnostic = "1D 01 00 00 06 00";
 
-std::string Drive(char letter, const std::string& revision) {
+std::string Drive(char letter, const std::string& revision, const std::string& extra = "") {
     return std::string("[drive]\nletter = ") + letter +
-           "\nvendor = \"QZEN\"\nproduct = \"DVD-RAM KVS-Q42R\"\nrevision = \"" + revision + "\"\n";
+           "\nvendor = \"QZEN\"\nproduct = \"DVD-RAM KVS-Q42R\"\nrevision = \"" + revision +
+           "\"\n" + extra;
 }
 
 class Startup : public ::testing::Test {
@@ -580,6 +581,97 @@ TEST_F(Startup, DriveChosenByDeviceNameOrLetter) {
 // Drives whose firmware commands need a privilege (Linux: CAP_SYS_RAWIO), and a process
 // without it: the message area says so at once, and no way of starting a run sends a drive
 // anything beyond the search's INQUIRY. Drives without the need, or the privilege held, run.
+// /report=FILE: the JSON report of the run, in every start mode, also when nothing was written.
+TEST_F(Startup, ReportOfTheRun) {
+    const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
+    const std::string report = dir.File("run.json");
+    const std::string drives = Drive('D', "1.00") + Drive('E', "1.01", "activates = restart\n");
+    auto text = [&report] {
+        const auto bytes = testsupport::ReadAll(report);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    auto entry = [](char letter, const std::string& before, const std::string& result,
+                    const std::string& after, bool verified) {
+        return std::string("    {\"drive\": \"") + letter + ": QZEN     DVD-RAM KVS-Q42R " +
+               before +
+               "\", \"vendor\": \"QZEN\", \"product\": \"DVD-RAM KVS-Q42R\",\n"
+               "     \"revision_before\": \"" +
+               before + "\", \"result\": \"" + result +
+               "\", \"error\": \"\",\n     \"revision_after\": \"" + after +
+               "\", \"verified\": " + (verified ? "true" : "false") + "}";
+    };
+    // The exit status a caller sees (Linux keeps the low 8 bits).
+#ifdef _WIN32
+    const std::string pending = std::to_string(kExitPending);
+#else
+    const std::string pending = std::to_string(kExitPending & 0xFF);
+#endif
+    const std::string head = "{\n  \"updater\": \"upd.exe\",\n  \"revision\": \"1.05\",\n";
+
+    // Silent, every drive: D runs the new firmware, E takes it at its next start. An old
+    // report is replaced.
+    testsupport::WriteAll(report, std::vector<uint8_t>(10, 'x'));
+    EXPECT_EQ(kExitSuccess, Run(exe, {"/s", "/all", "/report=" + report}, drives));
+    EXPECT_EQ(head + "  \"exit_code\": 0,\n  \"drives\": [\n" +
+                  entry('D', "1.00", "updated", "1.05", true) + ",\n" +
+                  entry('E', "1.01", "updated", "1.01", false) + "\n  ]\n}\n",
+              text());
+    EXPECT_EQ("1.01", sim->State()[1].revision);
+    // Written next to the report and renamed: no temporary file is left.
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        files += e.path().extension() == ".tmp";
+    EXPECT_EQ(0u, files);
+
+    // Interactive, EXIT without a run: every drive not run; the exit code as it stands.
+    windows.scripts[IDD_VARNEL] = {[](CHeadlessWindow& win) { win.Click(kIdCancel); }};
+    EXPECT_EQ(kExitPending, Run(exe, {"/report=" + report}, drives));
+    EXPECT_EQ(head + "  \"exit_code\": " + pending + ",\n  \"drives\": [\n" +
+                  entry('D', "1.00", "not_run", "", false) + ",\n" +
+                  entry('E', "1.01", "not_run", "", false) + "\n  ]\n}\n",
+              text());
+    windows.scripts.clear();
+
+    // Unattended: the result log keeps its five lines, the report tells the rest.
+    EXPECT_EQ(kExitUnattended, Run(exe, {"/lw", "/dl=E", "/report=" + report}, drives));
+    EXPECT_EQ(head + "  \"exit_code\": 1,\n  \"drives\": [\n" +
+                  entry('D', "1.00", "not_run", "", false) + ",\n" +
+                  entry('E', "1.01", "updated", "1.01", false) + "\n  ]\n}\n",
+              text());
+    const auto log = testsupport::ReadAll(dir.File(kResultLogName));
+    EXPECT_EQ("FILE=UPD.EXE\r\nMODEL=KVS-Q42R\r\nOLD_REV=1.01\r\nNEW_REV=1.05\r\nSTATUS=OK\r\n",
+              std::string(log.begin(), log.end()));
+
+    // No target: an empty list of drives.
+    EXPECT_EQ(kExitPending, Run(exe, {"/s", "/report=" + report}, Drive('D', "2.00")));
+    EXPECT_EQ(head + "  \"exit_code\": " + pending + ",\n  \"drives\": []\n}\n", text());
+}
+
+// A report that cannot be written: nothing runs, no drive is asked, exit code 29. A link at
+// the report's name is replaced, never followed.
+TEST_F(Startup, ReportThatCannotBeWrittenStopsTheRunBeforeAnyDrive) {
+    const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
+    const std::string drives = Drive('D', "1.00");
+    for (const std::string& bad :
+         {dir.File("missing") + kPathSeparator + "run.json", dir.path(), std::string()}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(kExitLogNotWritten, Run(exe, {"/s", "/report=" + bad}, drives));
+        EXPECT_TRUE(sim->Cdbs().empty());
+        EXPECT_EQ(nullptr, windows.Find(IDD_VARNEL));
+    }
+#ifndef _WIN32
+    const std::string target = dir.File("precious.txt");
+    testsupport::WriteAll(target, std::vector<uint8_t>{'k', 'e', 'e', 'p'});
+    const std::string link = dir.File("link.json");
+    std::filesystem::create_symlink(target, link);
+    EXPECT_EQ(kExitSuccess, Run(exe, {"/s", "/report=" + link}, drives));
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    const auto written = testsupport::ReadAll(link);
+    EXPECT_EQ("{\n", std::string(written.begin(), written.begin() + 2));
+    EXPECT_EQ((std::vector<uint8_t>{'k', 'e', 'e', 'p'}), testsupport::ReadAll(target));
+#endif
+}
+
 TEST_F(Startup, NoRunWithoutTheDrivePrivilege) {
     const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
     services.privilegeAdvice = "Run it as root.";

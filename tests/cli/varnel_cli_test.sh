@@ -329,6 +329,44 @@ else
   echo "note: cannot run a copy with a file capability as another user here; the privilege rule is not tried"
 fi
 
+# /report=FILE: one JSON file for scripts, whatever the outcome. D runs the new firmware, E
+# takes it at its next start (still reports 1.00), F fails. The journal shows each updated
+# drive asked again after its diagnostic: TEST UNIT READY, then the 48-byte INQUIRY.
+{ echo "journal = journal.txt"; drive_text D target; drive_text E 'activates = restart'
+  drive_text F 'fault = WRITE_BUFFER 2 check 3 0C 00'; } >"$work/drives.txt"
+rm -f "$work/journal.txt" "$work/drives.txt.state"
+run /s /all "/report=$work/log/run.json"
+[ "$status" = 3 ] || fail "report run exited $status: $(cat "$work/out.txt")"
+python3 - "$work/log/run.json" <<'PY' || fail "report: $(cat "$work/log/run.json")"
+import json, sys
+r = json.load(open(sys.argv[1]))
+assert (r["updater"], r["revision"], r["exit_code"]) == ("plain", "1.10", 3), r
+d = {x["drive"][0]: x for x in r["drives"]}
+assert sorted(d) == ["D", "E", "F"], d
+want = {"D": ("updated", "1.10", True), "E": ("updated", "1.00", False), "F": ("failed", "", False)}
+for k, (result, after, verified) in want.items():
+    x = d[k]
+    assert (x["result"], x["revision_after"], x["verified"]) == (result, after, verified), x
+    assert (x["vendor"], x["product"], x["revision_before"]) == ("QZEN", "DVD-RAM KVS-Q42R", "1.00"), x
+assert d["D"]["error"] == d["E"]["error"] == "", d
+assert d["F"]["error"].startswith("MEDIUM ERROR"), d["F"]
+PY
+for d in D E; do
+  grep "^$d | " "$work/journal.txt" | cut -d'|' -f2 | grep -A2 '1D 01 00 00 06 00' | tail -n 2 |
+    tr -d ' ' | paste -sd, | grep -qx '000000000000,120000003000' ||
+    fail "drive $d not asked again after the diagnostic: $(grep "^$d | " "$work/journal.txt" | tail -n 3)"
+done
+grep -q 'E revision "1.00"' "$work/drives.txt.state" 2>/dev/null ||
+  ! grep -q '^E ' "$work/drives.txt.state" 2>/dev/null || fail "E reports the new revision"
+
+# A report that cannot be written: said on standard error, exit status 29, no drive asked.
+rm -f "$work/journal.txt"
+run /s /all "/report=$work/missing/run.json"
+[ "$status" = 29 ] || fail "unwritable report: exit status $status"
+grep -qF "cannot write the report '$work/missing/run.json'" "$work/out.txt" ||
+  fail "unwritable report: $(cat "$work/out.txt")"
+[ ! -s "$work/journal.txt" ] || fail "unwritable report: a drive was asked"
+
 # Linux conventions: --help and --version answer on standard output with status 0 and touch
 # no drive, also in an updater; an unknown option is one line on standard error, status 2.
 drives D 1.00

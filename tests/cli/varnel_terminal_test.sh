@@ -159,8 +159,8 @@ done
 wait_for '\[u\] REBOOT +\[x\] EXIT' 30
 s=$(screen)
 for want in 'Updating was completed successfully. Please reboot the PC.' \
-    'D:      [######################] 100%  350208/350208 bytes  done' \
-    'E:      [######################] 100%  350208/350208 bytes  done' \
+    'D:      [####################] 100%  350208/350208 bytes  verified' \
+    'E:      [####################] 100%  350208/350208 bytes  verified' \
     '1) D: QZEN     DVD-RAM KVS-Q42R 1.10' '2) E: QZEN     DVD-RAM KVS-Q42R 1.10'; do
   grep -qF -- "$want" <<<"$s" || fail "REBOOT state lacks: $want"
 done

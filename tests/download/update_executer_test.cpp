@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -17,6 +18,8 @@ const std::string kSettingRead = "3C 05 04 00 07 D4 00 00 08 44";
 const std::string kSettingWrite = "3B 05 04 00 07 D4 00 00 08 44";
 const std::string kUnitReady = "00 00 00 00 00 00";
 const std::string kIdentity = "12 00 00 00 24 00";
+// After the diagnostic: is the drive back, and what does it run now?
+const std::string kLongIdentity = "12 00 00 00 30 00";
 
 std::string Chunk(int mode, uint32_t offset, uint32_t length) {
     char buf[40];
@@ -75,14 +78,16 @@ TEST(Download, ChunkSequencesByImageSize) {
         std::vector<uint8_t> body;
         std::vector<std::string> cdbs;
     } cases[] = {
-        {"one chunk of 32768", MakeImage(true, 32768), {Chunk(5, 0, 0x8000), kDiagnostic}},
+        {"one chunk of 32768",
+         MakeImage(true, 32768),
+         {Chunk(5, 0, 0x8000), kDiagnostic, kUnitReady, kLongIdentity}},
         {"32768 + 1",
          MakeImage(true, 32769),
-         {Chunk(2, 0, 0x8000), Chunk(5, 0x8000, 1), kDiagnostic}},
+         {Chunk(2, 0, 0x8000), Chunk(5, 0x8000, 1), kDiagnostic, kUnitReady, kLongIdentity}},
         {"two images",
          Concat(MakeImage(true, 70000, "1.20"), MakeImage(false, 1024)),
          {Chunk(2, 0, 0x8000), Chunk(2, 0x8000, 0x8000), Chunk(5, 0x10000, 70000 - 0x10000),
-          Chunk(5, 0, 1024), kDiagnostic}},
+          Chunk(5, 0, 1024), kDiagnostic, kUnitReady, kLongIdentity}},
     };
     for (const Case& c : cases) {
         SimulatedDrives sim(kPlainDrive);
@@ -179,6 +184,7 @@ TEST(Download, SpecialModelKeyRule) {
         expected.push_back(kDiagnostic);
         if (c.special)
             expected.insert(expected.end(), {kUnitReady, kSettingRead, kSettingWrite});
+        expected.insert(expected.end(), {kUnitReady, kLongIdentity});
         EXPECT_EQ(r.cdbs, expected) << c.field;
         EXPECT_EQ(sim.State()[0].setting[1], 0x47) << c.field;  // restored, or never touched
         if (c.special) {
@@ -216,7 +222,8 @@ TEST(Download, SpecialModelFailuresLeaveTheBlockAsTheSequenceLeftIt) {
         SimulatedDrives sim(drive + "fault = READ_BUFFER 1 check 5 24 00\n");
         const RunResult r = Download(sim, body);
         EXPECT_EQ(r.result, ResultSucceeded);
-        EXPECT_EQ(r.cdbs, (std::vector<std::string>{kSettingRead, Chunk(5, 0, 2000), kDiagnostic}));
+        EXPECT_EQ(r.cdbs, (std::vector<std::string>{kSettingRead, Chunk(5, 0, 2000), kDiagnostic,
+                                                    kUnitReady, kLongIdentity}));
     }
     {
         // A failing diagnostic ends the run with the block still cleared in the drive.
@@ -232,7 +239,7 @@ TEST(Download, SpecialModelFailuresLeaveTheBlockAsTheSequenceLeftIt) {
         SimulatedDrives sim(drive + "fault = READ_BUFFER 2 transport\n");
         const RunResult r = Download(sim, body);
         EXPECT_EQ(r.result, ResultSucceeded);
-        EXPECT_EQ(r.cdbs.back(), kSettingRead);
+        EXPECT_EQ(r.cdbs.end()[-3], kSettingRead);
         EXPECT_EQ(sim.State()[0].setting[1], 0x00);
     }
 }
@@ -316,9 +323,9 @@ delay_ms = 1
         EXPECT_EQ(s.minor, "0D") << s.id;
         EXPECT_EQ(s.lastInstallHash, mainHash) << s.id;
     }
-    // identity, prepare, chunks, diagnostic, restore
-    EXPECT_EQ(sim.Cdbs("D").size(), 1u + 2u + 7u + 2u + 1u + 3u);
-    EXPECT_EQ(sim.Cdbs("E").size(), 1u + 7u + 2u + 1u);
+    // identity, prepare, chunks, diagnostic, restore, verification
+    EXPECT_EQ(sim.Cdbs("D").size(), 1u + 2u + 7u + 2u + 1u + 3u + 2u);
+    EXPECT_EQ(sim.Cdbs("E").size(), 1u + 7u + 2u + 1u + 2u);
 }
 
 // The download object opens the drive it is given and no other: no enumeration of its own,
@@ -340,7 +347,8 @@ TEST(Download, OpensTheDriveItIsGivenAndNoOther) {
     exec.Download();
     EXPECT_EQ(exec.GetResult(), ResultSucceeded);
     EXPECT_TRUE(sim.Cdbs("D").empty());
-    EXPECT_EQ(sim.Cdbs("E"), (std::vector<std::string>{kIdentity, Chunk(5, 0, 2000), kDiagnostic}));
+    EXPECT_EQ(sim.Cdbs("E"), (std::vector<std::string>{kIdentity, Chunk(5, 0, 2000), kDiagnostic,
+                                                       kUnitReady, kLongIdentity}));
 
     CUpdateExecuter none;
     none.SetImage(body.data(), static_cast<uint32_t>(body.size()));
@@ -353,4 +361,167 @@ TEST(Download, OpensTheDriveItIsGivenAndNoOther) {
     EXPECT_EQ(none.GetErrorText(), " (No drive selected; nothing was written)");
     EXPECT_TRUE(sim.Journal().empty());
     EXPECT_TRUE(sim.State()[1].medium);
+}
+
+// After the diagnostic the drive is asked again: TEST UNIT READY until it answers, then the
+// 48-byte INQUIRY. Its revision and minor revision tell a verified drive from one that runs
+// the new firmware only after a restart; no answer, or another drive, is a failure.
+TEST(Download, DriveAskedAgainAfterTheDownload) {
+    const auto body = MakeImage(true, 2000, "1.20", "0C");
+    const std::string waitOnce = kUnitReady;
+    struct Case {
+        const char* name;
+        std::string drive;  // keys added to the plain drive
+        std::string expectedMinor;
+        uint8_t result;
+        Verification verification;
+        std::string revisionAfter;
+        std::vector<std::string> after;  // commands after the diagnostic
+        std::vector<unsigned> sleeps;
+        std::string error;
+    } cases[] = {
+        {"runs the new firmware",
+         "",
+         "0C",
+         ResultSucceeded,
+         Verification::Verified,
+         "1.20",
+         {kUnitReady, kLongIdentity},
+         {3000},
+         ""},
+        {"new firmware from the next start",
+         "activates = restart\n",
+         "0C",
+         ResultSucceeded,
+         Verification::AfterRestart,
+         "1.00",
+         {kUnitReady, kLongIdentity},
+         {3000},
+         ""},
+        {"another minor revision than the package's",
+         "",
+         "0D",
+         ResultSucceeded,
+         Verification::AfterRestart,
+         "1.20",
+         {kUnitReady, kLongIdentity},
+         {3000},
+         ""},
+        // Becoming ready, then a drive without a disc: it answers.
+        {"restarting drive",
+         "tur_failures = 2\n",
+         "0C",
+         ResultSucceeded,
+         Verification::Verified,
+         "1.20",
+         {kUnitReady, kUnitReady, kUnitReady, kLongIdentity},
+         {3000, 1000, 1000},
+         ""},
+        {"busy, then unit attention",
+         "fault = TEST_UNIT_READY 1 status 08\n"
+         "fault = TEST_UNIT_READY 2 check 6 29 00\n",
+         "0C",
+         ResultSucceeded,
+         Verification::Verified,
+         "1.20",
+         // A unit attention is repeated by the drive control itself.
+         {kUnitReady, kUnitReady, kUnitReady, kLongIdentity},
+         {3000, 1000},
+         ""},
+        {"INQUIRY not yet",
+         "fault = INQUIRY 3 check 2 04 01\n",
+         "0C",
+         ResultSucceeded,
+         Verification::Verified,
+         "1.20",
+         {kUnitReady, kLongIdentity, kUnitReady, kLongIdentity},
+         {3000, 1000},
+         ""},
+        {"gone",
+         "fault = TEST_UNIT_READY 1 gone\n",
+         "0C",
+         ResultFailed,
+         Verification::None,
+         "",
+         {kUnitReady},
+         {3000},
+         " (Drive D: is gone after the download; the new firmware is not confirmed)"},
+        {"INQUIRY refused",
+         "fault = INQUIRY 3 check 5 24 00\n",
+         "0C",
+         ResultFailed,
+         Verification::None,
+         "",
+         {kUnitReady, kLongIdentity},
+         {3000},
+         " (Drive D: does not answer INQUIRY after the download; the new firmware is not "
+         "confirmed) (Error data = 70 00 05 00 00 00 00 0A 00 00 00 00 24 00 00 00 00 00 00 00 "
+         "00 00 00 00 )"},
+        {"another drive",
+         "replaced = 2 \"OTHER\" \"DRIVE X-1\"\n",
+         "0C",
+         ResultFailed,
+         Verification::None,
+         "",
+         {kUnitReady, kLongIdentity},
+         {3000},
+         " (Drive D: answers as OTHER DRIVE X-1, not QZEN DVD-RAM KVS-Q42R, after the download; "
+         "the new firmware is not confirmed)"},
+    };
+    for (const Case& c : cases) {
+        SimulatedDrives sim(
+            "[drive]\nletter = D\nvendor = \"QZEN\"\nproduct = \"DVD-RAM "
+            "KVS-Q42R\"\nrevision = \"1.00\"\n" +
+            c.drive);
+        CUpdateExecuter exec;
+        std::vector<unsigned> sleeps;
+        exec.SetSleep([&](unsigned ms) { sleeps.push_back(ms); });
+        exec.SetImage(body.data(), static_cast<uint32_t>(body.size()));
+        exec.SetExpectedRevision("1.20", c.expectedMinor);
+        exec.SelectDrive(0);
+        sim.ClearJournal();
+        exec.Download();
+        EXPECT_EQ(exec.GetResult(), c.result) << c.name;
+        EXPECT_EQ(exec.GetVerification(), c.verification) << c.name;
+        EXPECT_EQ(exec.GetRevisionAfter(), c.revisionAfter) << c.name;
+        EXPECT_EQ(exec.GetErrorText(), c.error) << c.name;
+        EXPECT_EQ(sleeps, c.sleeps) << c.name;
+        const auto cdbs = sim.Cdbs();
+        const auto diagnostic = std::find(cdbs.begin(), cdbs.end(), kDiagnostic);
+        ASSERT_NE(diagnostic, cdbs.end()) << c.name;
+        EXPECT_EQ(std::vector<std::string>(diagnostic + 1, cdbs.end()), c.after) << c.name;
+    }
+}
+
+// A drive that never answers is given 60 s: by the clock, or 60 questions a second apart
+// when the waits take no time.
+TEST(Download, RestartingDriveIsGivenSixtySeconds) {
+    const auto body = MakeImage(true, 2000, "1.20");
+    for (const bool clocked : {false, true}) {
+        SimulatedDrives sim(std::string(kPlainDrive) + "fault = TEST_UNIT_READY 1+ transport\n");
+        CUpdateExecuter exec;
+        std::vector<unsigned> sleeps;
+        uint64_t now = 0;
+        exec.SetSleep([&](unsigned ms) { sleeps.push_back(ms); });
+        if (clocked)
+            exec.SetClock([&] { return now += 25000; });  // every question takes 25 s
+        exec.SetImage(body.data(), static_cast<uint32_t>(body.size()));
+        exec.SetExpectedRevision("1.20", "");
+        exec.SelectDrive(0);
+        sim.ClearJournal();
+        exec.Download();
+        EXPECT_EQ(exec.GetResult(), ResultFailed);
+        EXPECT_EQ(exec.GetErrorText(),
+                  " (Drive D: did not answer within 60 s after the download; the new firmware is "
+                  "not confirmed)");
+        const auto cdbs = sim.Cdbs();
+        const size_t questions =
+            static_cast<size_t>(std::count(cdbs.begin(), cdbs.end(), kUnitReady));
+        EXPECT_EQ(questions, clocked ? 3u : 60u);
+        EXPECT_EQ(sleeps.size(), questions);  // the 3 s wait and one less than the questions
+        EXPECT_EQ(cdbs.back(), kUnitReady);
+        EXPECT_EQ(exec.GetFailure().opcode, 0x00);
+        // Installed all the same: the failure says the new firmware is not confirmed.
+        EXPECT_EQ(sim.State()[0].revision, "1.20");
+    }
 }

@@ -73,6 +73,7 @@ TEST(SimulatorFile, BadFilesGiveALineNumberedReasonAndNoDrives) {
         {"[drive]\nletter = D\nreplaced = 1 \"OTHER\"\n", "expected 'N \"VENDOR\" \"PRODUCT\"'"},
         {"[drive]\nletter = D\nreplaced = x \"A\" \"B\"\n", "expected 'N \"VENDOR\""},
         {"[drive]\nletter = D\nua_after_microcode = 3\n", "yes or no expected"},
+        {"[drive]\nletter = D\nactivates = later\n", ":3: activates: now or restart expected"},
         {"[drive]\nletter = D\nsetting = 00 40 00\n", "expected 8 hexadecimal bytes"},
         {"[drive]\nletter = D\nmedium = perhaps\n", "yes or no expected"},
         {"[drive]\nletter = D\ndelay_ms = -5\n", "a decimal number expected"},
@@ -214,6 +215,27 @@ minor = "AA"
     EXPECT_EQ(again.GetRevision(0), "1.10");
     uint8_t data[48];
     EXPECT_EQ(Inquiry48(again, data), "1.10-0B");
+}
+
+// activates = restart: the images are installed (their hash is kept), but the drive reports
+// its old revision and minor revision, also to the next run.
+TEST(Simulator, MicrocodeActivatedAtRestartKeepsTheOldRevision) {
+    SimulatedDrives sim(
+        "[drive]\nletter = D\nrevision = \"1.00\"\nminor = \"AA\"\nactivates = restart\n");
+    const auto main = MakeImage(true, 2000, "1.10", "0B", 3);
+    {
+        CDriveControl drive;
+        ASSERT_TRUE(drive.EnumerateDrives(true));
+        ASSERT_EQ(WriteChunk(drive, 5, 0, main.data(), 2000), 0);
+        ASSERT_EQ(Diagnostic(drive), 0);
+        uint8_t data[48];
+        EXPECT_EQ(Inquiry48(drive, data), "1.00-AA");
+        EXPECT_EQ(sim.State()[0].lastInstallHash, Fnv1a64(main.data(), main.size()));
+    }
+    sim.Restart();
+    CDriveControl again;
+    ASSERT_TRUE(again.EnumerateDrives(true));
+    EXPECT_EQ(again.GetRevision(0), "1.00");
 }
 
 TEST(Simulator, RefusesImagesWithWrongLengthOrSum) {

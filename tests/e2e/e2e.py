@@ -424,6 +424,39 @@ def silent(s):
 
 
 @case
+def report(s):
+    """/s /all /report=: the JSON report per drive; a drive that takes its new firmware at its
+    next start is updated but not verified, and every updated drive is asked again after its
+    diagnostic (TEST UNIT READY, then the 48-byte INQUIRY)."""
+    exe = s.updater("rep")
+    drives = s.drives("rep", [("D", "1.05"), ("E", "1.05", "activates = restart")])
+    out = s.path("run.json")
+    with open(out, "w") as f:
+        f.write("old")  # an old report is replaced
+    code, shown, _ = s.run(exe, ["/s", "/all", "/report=" + winpath(out)], drives=drives)
+    check(code == 0, "report run ended with %d" % code)
+    check(not shown, "the silent run showed a window")
+    report = json.load(open(out))
+    check((report["updater"], report["revision"], report["exit_code"]) == ("rep.exe", "1.10", 0),
+          "report head: %r" % report)
+    by_letter = {d["drive"][0]: d for d in report["drives"]}
+    check(sorted(by_letter) == ["D", "E"], "report drives: %r" % report["drives"])
+    for letter, after, verified in (("D", "1.10", True), ("E", "1.05", False)):
+        d = by_letter[letter]
+        got = (d["result"], d["revision_before"], d["revision_after"], d["verified"], d["error"])
+        check(got == ("updated", "1.05", after, verified, ""), "drive %s: %r" % (letter, d))
+        lines = [l.split(" | ")[1] for l in s.journal(drives) if l.startswith(letter + " |")]
+        at = lines.index(DIAGNOSTIC)
+        check(lines[at + 1:] == ["00 00 00 00 00 00", "12 00 00 00 30 00"],
+              "drive %s after the diagnostic: %r" % (letter, lines[at + 1:]))
+    check('E revision "1.10"' not in s.state(drives), "E reports the new revision at once")
+    # A report that cannot be written: nothing runs, exit 29.
+    code, _, _ = s.run(exe, ["/s", "/all", "/report=" + winpath(s.path("none/run.json"))],
+                       drives=drives)
+    check(code == 29, "unwritable report ended with %d" % code)
+
+
+@case
 def customer_hpdtocpe(s):
     """Customer HPDTOCPE: 3010 after a successful run (10 s wait), 8 without a target."""
     exe = s.updater("cpe", customer="HPDTOCPE")

@@ -178,6 +178,12 @@ dmesg -c >/dev/null
 record update sh -c "printf 'u\nx\n' | timeout $RUN_TIMEOUT ./$UPDATER_SD /all"
 take_log update
 
+# 3b. The same drives, silent with every target and a report for scripts: scsi_debug keeps
+# its revision after a download, so each drive is "updated, effective after a restart".
+dmesg -c >/dev/null
+record report_run timeout "$RUN_TIMEOUT" "./$UPDATER_SD" /s /all /report=/results/report.json
+take_log report_run
+
 # 4. A disc in QEMU's virtio-scsi CD drive (a target): refused, and ejected with /s. QEMU's
 # IDE CD drive holds a disc too but is no target.
 for b in /sys/block/sr*; do

@@ -441,10 +441,78 @@ def check_update(res, images):
             if data[2].endswith("6") and data[12:14] == ["3F", "16"]:
                 why += " (UNIT ATTENTION: microcode changed, after the mode-5 WRITE BUFFER)"
         problems.insert(0, why)
+    problems += after_download(log, out, drives)
     if problems:
         return False, "; ".join(problems)
     return True, "both drives at the same time: %d WRITE BUFFER + SEND DIAGNOSTIC in order, " \
-        "exit 0" % (len(want) - 1)
+        "exit 0; then TEST UNIT READY + INQUIRY, \"effective after a restart\"" % (len(want) - 1)
+
+
+TUR = ["00", "00", "00", "00", "00", "00"]
+LONG_INQUIRY = ["12", "00", "00", "00", "30", "00"]
+
+
+def asked_again(log, drive):
+    """None when drive got TEST UNIT READY, then the 48-byte INQUIRY after its last SEND
+    DIAGNOSTIC; else what it got. (The sr driver polls with TEST UNIT READY of its own.)"""
+    cdbs = without_repeats(log_commands(log, drive, ("1d", "00", "12")))
+    at = [i for i, c in enumerate(cdbs) if c[0] == "1d"]
+    if not at:
+        return "no diagnostic"
+    after = cdbs[at[-1] + 1:]
+    if LONG_INQUIRY in after:
+        first = after[:after.index(LONG_INQUIRY)]
+        if first and all(c == TUR for c in first):
+            return None
+    return [" ".join(c) for c in after]
+
+
+def after_download(log, out, drives):
+    """Each drive asked again after its SEND DIAGNOSTIC (TEST UNIT READY, then the 48-byte
+    INQUIRY), and, as scsi_debug keeps its revision, said to be effective after a restart."""
+    problems = []
+    for d in drives:
+        got = asked_again(log, d)
+        if got:
+            problems.append("%s after the diagnostic: %s" % (d, got))
+        if not re.search(r"^%s \[[\d:]+\]: updated, effective after a restart \(the drive still "
+                         r"reports 1\.00\)\.$" % d, out, re.M):
+            problems.append("%s: not said to be effective after a restart" % d)
+    return problems
+
+
+def check_report(res):
+    drives = res.text("update.drives").split()
+    problems = []
+    if res.rc("report_run") != 0:
+        problems.append("exit status %s: %s" % (res.rc("report_run"), res.text("report_run.out")[-300:]))
+    try:
+        report = json.loads(res.text("report.json"))
+    except ValueError:
+        return False, "no JSON report: %r" % res.text("report.json")[:200]
+    head = (report.get("updater"), report.get("revision"), report.get("exit_code"))
+    if head != ("Q42R1.10", "1.10", 0):
+        problems.append("report %s" % (head,))
+    listed = report.get("drives", [])
+    names = [d.get("drive", "").split(" ")[0] for d in listed]
+    if names != drives:
+        problems.append("report drives %s, want %s" % (names, drives))
+    for d in listed:
+        got = {k: d.get(k) for k in ("vendor", "product", "revision_before", "result", "error",
+                                     "revision_after", "verified")}
+        want = {"vendor": SD_VENDOR, "product": SD_PRODUCT, "revision_before": SD_REV,
+                "result": "updated", "error": "", "revision_after": SD_REV, "verified": False}
+        if got != want:
+            problems.append("%s: %s" % (d.get("drive"), got))
+    log = res.text("report_run.log")
+    for d in drives:
+        got = asked_again(log, d)
+        if got:
+            problems.append("%s after the diagnostic: %s" % (d, got))
+    if problems:
+        return False, "; ".join(problems)
+    return True, "/s /all /report=: exit 0, %d drives \"updated\", verified false, revision 1.00 " \
+        "before and after" % len(listed)
 
 
 def check_disc(res):
@@ -542,6 +610,8 @@ def main():
     checks = [("drives --json lists every CD device as the kernel reports it", check_drives),
               ("unprivileged user: the permission message, nothing written", check_unprivileged),
               ("full update into two scsi_debug drives at once", lambda r: check_update(r, images)),
+              ("report of a /s /all run: scsi_debug updated, effective after a restart",
+               check_report),
               ("disc in a drive: refused; /s ejects it", check_disc),
               ("drive deleted mid-download: failure in bounded time, exit 3, the drive is gone",
                check_removal),

@@ -242,6 +242,9 @@ int Download(const uint8_t* data, size_t size) {
         } else if (s.opcode == 0x1D) {
             FUZZ_CHECK(!diagnostic);
             diagnostic = &s;
+        } else if (s.opcode == 0x12) {
+            // The drive asked again after the download: the 48-byte INQUIRY.
+            FUZZ_CHECK(diagnostic && s.length == 48);
         } else {
             FUZZ_CHECK(s.opcode == 0x3B || s.opcode == 0x3C || s.opcode == 0x00);
             FUZZ_CHECK(s.length == 8 || s.opcode == 0x00);
@@ -249,8 +252,22 @@ int Download(const uint8_t* data, size_t size) {
     }
     if (diagnostic) {
         FUZZ_CHECK(sent == length);  // the whole body went out before the diagnostic
-        FUZZ_CHECK(result == (diagnostic->status == 0 ? ResultSucceeded : ResultFailed));
-        FUZZ_CHECK(sleeps.size() == (diagnostic->status == 0 ? 1u : 0u));
+        if (diagnostic->status != 0) {
+            FUZZ_CHECK(result == ResultFailed && sleeps.empty());
+            FUZZ_CHECK(&log.back() == diagnostic);
+        } else {
+            // The 3 s wait, then a second between the questions to the restarting drive,
+            // for at most 60 s; success only when the drive answered INQUIRY as itself.
+            FUZZ_CHECK(!sleeps.empty() && sleeps[0] == 3000 && sleeps.size() <= 60);
+            FUZZ_CHECK(std::all_of(sleeps.begin() + 1, sleeps.end(),
+                                   [](unsigned ms) { return ms == 1000; }));
+            const Sent& last = log.back();
+            const bool answered = last.opcode == 0x12 && last.status == 0 && last.identity;
+            FUZZ_CHECK(result == (answered ? ResultSucceeded : ResultFailed));
+            FUZZ_CHECK(answered || !text.empty());
+            const Verification v = exec.GetVerification();
+            FUZZ_CHECK(answered ? v != Verification::None : v == Verification::None);
+        }
     } else {
         FUZZ_CHECK(result != ResultSucceeded);
         if (result == ResultSequenceError) {

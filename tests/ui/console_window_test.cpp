@@ -131,7 +131,8 @@ TEST(ConsoleWindow, PlainProgressLinesDuringTheRun) {
     ASSERT_NE(std::string::npos, last);
     EXPECT_EQ(std::string::npos, out.substr(first, out.find('\n', first) - first).find("done"));
     EXPECT_NE(std::string::npos, out.find("] 100%  ", last));
-    EXPECT_NE(std::string::npos, out.find("bytes  done\nMessage: Updating was completed", last));
+    EXPECT_NE(std::string::npos,
+              out.find("bytes  verified\nMessage: Updating was completed", last));
     EXPECT_LT(out.find("Message: Now updating."), first);
 }
 
@@ -316,16 +317,21 @@ TEST(ConsoleWindow, ProgressLineStates) {
     const struct {
         uint32_t sent, total;
         uint8_t result;
+        uint8_t verified;
         const char* line;
     } cases[] = {
-        {250, 1000, 255, "D:      [##........]  25%  250/1000 bytes"},
-        {1000, 1000, 255, "D:      [##########] 100%  1000/1000 bytes  finishing"},
-        {0, 1000, 14, "D:      [..........]   0%  0/1000 bytes  skipped"},
-        {4000, 1000, 12, "D:      [##########] 100%  1000/1000 bytes  failed"},  // clamped
-        {0, 0, 255, "D:      [..........]   0%  0/0 bytes"},
+        {250, 1000, 255, 0, "D:      [##........]  25%  250/1000 bytes"},
+        {1000, 1000, 255, 0, "D:      [##########] 100%  1000/1000 bytes  finishing"},
+        {0, 1000, 14, 0, "D:      [..........]   0%  0/1000 bytes  skipped"},
+        {4000, 1000, 12, 0, "D:      [##########] 100%  1000/1000 bytes  failed"},  // clamped
+        {0, 0, 255, 0, "D:      [..........]   0%  0/0 bytes"},
+        {1000, 1000, 0, 0, "D:      [##########] 100%  1000/1000 bytes  done"},
+        {1000, 1000, 0, 1, "D:      [##########] 100%  1000/1000 bytes  verified"},
+        {1000, 1000, 0, 2, "D:      [##########] 100%  1000/1000 bytes  at restart"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.line, ProgressLine({"D: QZEN", c.sent, c.total, c.result}, 10)) << c.line;
+        EXPECT_EQ(c.line, ProgressLine({"D: QZEN", c.sent, c.total, c.result, c.verified}, 10))
+            << c.line;
     }
 }
 
@@ -392,8 +398,8 @@ TEST(ConsoleWindow, TerminalScreenIsFramedAndRedrawnInPlace) {
     EXPECT_TRUE(partly('D'));
     EXPECT_TRUE(partly('E'));
     const std::string length = std::to_string(data.GetFirmwareLength());
-    EXPECT_TRUE(
-        has("   E:      [######################] 100%  " + length + "/" + length + " bytes  done"));
+    EXPECT_TRUE(has("   E:      [####################] 100%  " + length + "/" + length +
+                    " bytes  verified"));
     // Every row fits a terminal of 80 columns.
     for (const std::string& row : rows)
         EXPECT_LE(row.size(), 80u) << row;

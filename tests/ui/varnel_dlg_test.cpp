@@ -610,6 +610,104 @@ TEST_F(UpdaterDialog, RerunWaitsForDriveThatSucceededBefore) {
     });
     EXPECT_EQ(2, diagnosticsAtReport);
     EXPECT_EQ(kExitSuccess, result);
+    // The report tells each drive's last run: E failed first, then was updated.
+    const RunReport report = dlg->Report();
+    ASSERT_EQ(2u, report.drives.size());
+    for (const ReportDrive& d : report.drives) {
+        EXPECT_EQ(DriveOutcome::Updated, d.outcome) << d.drive;
+        EXPECT_EQ("", d.error) << d.drive;
+        EXPECT_TRUE(d.verified) << d.drive;
+    }
+    EXPECT_EQ("1.05", report.drives[0].revisionBefore);  // D: updated by the first run
+    EXPECT_EQ("1.01", report.drives[1].revisionBefore);
+}
+
+// After the run the screen tells a drive that runs the new firmware from one that takes it at
+// its next start and from one that failed; the report for scripts tells the same per drive.
+TEST_F(UpdaterDialog, VerifiedAfterRestartAndFailedToldApart) {
+    UpdaterSpec wanted;
+    wanted.onlyNewer = true;
+    Setup(Drive('D', "1.00") + Drive('E', "1.01", "activates = restart\n") +
+              Drive('F', "1.02", "fault = WRITE_BUFFER 2 check 3 0C 00\n") + Drive('G', "1.05"),
+          wanted);
+    dlg->m_bAllDrives = true;
+    Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});
+    EXPECT_EQ(kExitPending, result);
+    const std::string& message = w->Text(IDC_MESSAGE_AREA);
+    EXPECT_EQ(0u,
+              message.rfind("Updating was failed. Please repeat that. (Error data = 70 00 03 ", 0))
+        << message;
+    const std::string restart =
+        "\nE: updated, effective after a restart (the drive still reports 1.01).";
+    ASSERT_GE(message.size(), restart.size());
+    EXPECT_EQ(restart, message.substr(message.size() - restart.size()));
+    // The list shows what each drive reports.
+    EXPECT_EQ((std::vector<std::string>{Label('D', "1.05"), Label('E', "1.01"), Label('F', "1.02"),
+                                        Label('G', "1.05"), "*: All target drives. (4units)"}),
+              w->Entries(IDC_DRIVE_LIST));
+    const auto& last = w->progress.back();
+    ASSERT_EQ(4u, last.size());
+    EXPECT_EQ(1, last[0].verified);
+    EXPECT_EQ(2, last[1].verified);
+    EXPECT_EQ(0, last[2].verified);
+
+    const RunReport report = dlg->Report();
+    EXPECT_EQ(FileNamePart(path), report.updater);
+    EXPECT_EQ("1.05", report.revision);
+    ASSERT_EQ(4u, report.drives.size());
+    const struct {
+        DriveOutcome outcome;
+        const char* before;
+        const char* after;
+        bool verified;
+    } wantedDrives[] = {
+        {DriveOutcome::Updated, "1.00", "1.05", true},
+        {DriveOutcome::Updated, "1.01", "1.01", false},
+        {DriveOutcome::Failed, "1.02", "", false},
+        {DriveOutcome::Skipped, "1.05", "", false},
+    };
+    for (size_t i = 0; i < 4; ++i) {
+        const ReportDrive& d = report.drives[i];
+        SCOPED_TRACE(d.drive);
+        EXPECT_EQ(Label(static_cast<char>('D' + i), wantedDrives[i].before), d.drive);
+        EXPECT_EQ("QZEN", d.vendor);
+        EXPECT_EQ("DVD-RAM KVS-Q42R", d.product);
+        EXPECT_EQ(wantedDrives[i].outcome, d.outcome);
+        EXPECT_EQ(wantedDrives[i].before, d.revisionBefore);
+        EXPECT_EQ(wantedDrives[i].after, d.revisionAfter);
+        EXPECT_EQ(wantedDrives[i].verified, d.verified);
+        if (d.outcome != DriveOutcome::Failed) {
+            EXPECT_EQ("", d.error);
+        }
+    }
+    EXPECT_EQ(0u, report.drives[2].error.find("MEDIUM ERROR: write error (Error data = 70 00 03 "))
+        << report.drives[2].error;
+
+    // Every drive updated, one of them from its next start: success, REBOOT, and the words.
+    Setup(Drive('D', "1.00") + Drive('E', "1.01", "activates = restart\n"));
+    dlg->m_bAllDrives = true;
+    Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});
+    EXPECT_EQ(kExitSuccess, result);
+    EXPECT_EQ("Updating was completed successfully. Please reboot the PC." + restart,
+              w->Text(IDC_MESSAGE_AREA));
+    EXPECT_EQ("REBOOT", w->Text(IDC_UPDATE_CAPTION));
+    EXPECT_EQ("1.01", sim->State()[1].revision);
+}
+
+// A run refused before any download: its drives are refused, with why; the others did not run.
+TEST_F(UpdaterDialog, RefusedRunInTheReport) {
+    Setup(Drive('D', "1.00", "medium = yes\n") + Drive('E', "1.01"));
+    Run({[](CHeadlessWindow& win) { win.Click(IDC_UPDATE); }});  // D, the first target
+    EXPECT_EQ(kExitPending, result);
+    const RunReport report = dlg->Report();
+    ASSERT_EQ(2u, report.drives.size());
+    EXPECT_EQ(DriveOutcome::Refused, report.drives[0].outcome);
+    EXPECT_EQ("Please remove a disc from the drive before updating.", report.drives[0].error);
+    EXPECT_EQ("1.00", report.drives[0].revisionBefore);
+    EXPECT_EQ(DriveOutcome::NotRun, report.drives[1].outcome);
+    EXPECT_EQ("", report.drives[1].error);
+    EXPECT_EQ("1.01", report.drives[1].revisionBefore);
+    EXPECT_FALSE(AnyWriteBuffer());
 }
 
 TEST_F(UpdaterDialog, DiscInDrive) {
