@@ -34,7 +34,7 @@ step() { echo; echo "== $*"; }
 asan=build/hardening-asan
 step "AddressSanitizer + UndefinedBehaviorSanitizer build ($asan)"
 cmake -S . -B "$asan" "${common[@]}" -DVARNEL_FUZZ=ON \
-  "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer" \
+  "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer -fsanitize-coverage-ignorelist=$root/fuzz/coverage_ignore.txt" \
   "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null &&
   cmake --build "$asan" -j"$jobs" >/dev/null || { echo "build failed"; exit 1; }
 

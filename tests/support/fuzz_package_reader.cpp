@@ -6,8 +6,8 @@
 //              other), trailer fields and packed body from the input, behind a trailer
 //              with a valid magic: the reader reaches the table and the unpacking.
 //   2  body:   a firmware body (stretched by a zero run of up to 128 KiB) whose images get
-//              correct word sums, packed and scrambled by the plain forms: reading it
-//              back must give the same body.
+//              correct word sums, packed by the writer and scrambled by the plain
+//              form: reading it back must give the same body.
 //   3  bounds: as 1, with the trailer's package offset and length moved or replaced.
 // Every result is compared with the plain descrambler and unpacker. In AddressSanitizer
 // builds the file buffer past the file is poisoned: no byte beyond the file is read.
@@ -179,7 +179,7 @@ std::vector<uint8_t> BodyFile(Reader& in, std::vector<uint8_t>* body) {
     if (!body->empty())
         std::memcpy(w.m_pFirmware, body->data(), body->size());
     w.m_nFirmwareLength = static_cast<uint32_t>(body->size());
-    FUZZ_CHECK(w.PackFirmwarePlain());
+    FUZZ_CHECK(w.PackFirmware());
     uint8_t* block = w.m_pFileImage + w.m_nPackageOffset;
     CUpdateData::ScramblePlain(block + 2, static_cast<int32_t>(w.m_nPackageLength - 2), seed);
     PutSeed(block, seed);
