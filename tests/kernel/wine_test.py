@@ -36,6 +36,7 @@ MODULES = ["9p", "9pnet_virtio", "overlay", "virtio_pci", "virtio_scsi", "virtio
            "sg"]
 DISC_MODEL, EMPTY_MODEL = "DVD-RAM KVS-Q43R", "DVD-RAM KVS-Q44R"
 DRIVES = 4
+PE_MACHINE = {"w64": b"\x64\x86", "w32": b"\x4c\x01"}
 RUN_TIMEOUT = 240
 GUEST_TIMEOUT = 1500
 I386_TOP = "wine32:i386"
@@ -133,6 +134,10 @@ def make_work(linux, builds, work):
     kt.run([pkg, "build", "--engine", str(linux / "src" / "varnel"), "--prm", prm,
             "--out", str(work / "Q42R-linux"), "--product", "KVS-Q42R"])
     for arch, build in builds.items():
+        engine = (build / "src" / "varnel.exe").read_bytes()
+        machine = engine[int.from_bytes(engine[0x3C:0x40], "little") + 4:][:2]
+        if machine != PE_MACHINE[arch]:
+            raise SystemExit("wine test: %s is not a %s program" % (build, arch))
         for model in ("Q42R", "Q43R", "Q44R"):
             kt.run([pkg, "build", "--engine", str(build / "src" / "varnel.exe"), "--prm", prm,
                     "--out", str(work / ("%s-%s.exe" % (model, arch))),
@@ -449,6 +454,12 @@ def main():
     builds = {"w64": Path(args.win64).resolve()}
     if args.win32:
         builds["w32"] = Path(args.win32).resolve()
+    for build, files in [(linux, ["src/varnel", "tools/varnel-pkg"])] + [
+            (b, ["src/varnel.exe", "tools/varnel-pkg.exe"]) for b in builds.values()] + [
+            (builds["w64"], ["tests/e2e/winrun.exe"])]:
+        for name in files:
+            if not (build / name).exists():
+                raise SystemExit("wine test: %s is missing (build it first)" % (build / name))
     cache = Path(args.cache).resolve() if args.cache else linux.parent / "kernel" / "wine"
     cache.mkdir(parents=True, exist_ok=True)
 
