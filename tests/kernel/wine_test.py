@@ -391,17 +391,10 @@ def check_disc(res, arch):
         problems.append("/s sent %s" % ", ".join(" ".join(c) for c in silent))
     if "medium not present" not in res.text(arch + "_disc_after.out").lower():
         problems.append("/s: disc still in %s" % drive)
-    first = arch + "_disc_refused_1st"
-    retried = ""
-    if res.text(first + ".out"):
-        if kt.log_commands(res.text(first + ".log"), drive, ("12", "1b", "3b")):
-            problems.append("first refusal: exit %s after commands" % winrun_exit(res, first))
-        retried = " (the first attempt's dialog was not created: exit %s before any " \
-            "command; retried)" % winrun_exit(res, first)
     if problems:
         return False, "; ".join(problems)
     return True, "refused with exit 259 and nothing sent; /s ejected it (START STOP UNIT) " \
-        "before its WRITE BUFFER, exit %s%s" % (winrun_exit(res, arch + "_disc_silent"), retried)
+        "before its WRITE BUFFER, exit %s" % winrun_exit(res, arch + "_disc_silent")
 
 
 def check_aspi(res, arch):
