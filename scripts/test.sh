@@ -33,3 +33,6 @@ bash scripts/hardening.sh
 
 echo "== Linux on a real kernel: a QEMU guest with the sr and sg drivers"
 python3 tests/kernel/kernel_test.py --build build/linux
+
+echo "== Windows on a real kernel: Wine in a QEMU guest, both builds against scsi_debug drives"
+python3 tests/kernel/wine_test.py --linux build/linux --win64 build/win64 --win32 build/win32

@@ -58,27 +58,27 @@ def tool(name):
 # --- kernel -------------------------------------------------------------------------------
 
 
-def kernel_package():
-    """Name of the kernel package that the cloud meta package depends on."""
+def kernel_package(meta=KERNEL_META):
+    """Name of the kernel package that the meta package depends on."""
     for attempt in range(2):
         try:
-            out = run(["apt-cache", "depends", KERNEL_META]).stdout
+            out = run(["apt-cache", "depends", meta]).stdout
             found = re.findall(r"Depends: (linux-image-\S+)", out)
             if found:
                 return found[0]
         except subprocess.CalledProcessError:
             pass
         if attempt == 0:
-            print("kernel: package lists lack %s, running apt-get update" % KERNEL_META)
+            print("kernel: package lists lack %s, running apt-get update" % meta)
             subprocess.run(as_root(["apt-get", "update", "-q"]), check=True)
-    raise SystemExit("kernel: apt knows no %s" % KERNEL_META)
+    raise SystemExit("kernel: apt knows no %s" % meta)
 
 
-def prepare_kernel(cache):
+def prepare_kernel(cache, meta=KERNEL_META):
     """Returns (vmlinuz, modules root, version); downloads and unpacks on first use."""
     done = sorted(cache.glob("kernel-*/.unpacked"))
     if not done:
-        package = kernel_package()
+        package = kernel_package(meta)
         debs = cache / "deb"
         debs.mkdir(parents=True, exist_ok=True)
         if not list(debs.glob(package + "_*.deb")):
