@@ -148,7 +148,10 @@ bool CVarnelApp::InitInstance() {
         }
     }
 
-    m_nExitCode = dlg.DoModal(m_windows);
+    // A window that could not be made (-1) ran nothing: no drive was asked, and that is a
+    // failure, never a code the exit code table does not know.
+    const int result = dlg.DoModal(m_windows);
+    m_nExitCode = result < 0 ? kExitPending : result;
 
     if (option.m_bReport) {
         RunReport report = dlg.Report();

@@ -582,6 +582,25 @@ TEST_F(Startup, DriveChosenByDeviceNameOrLetter) {
 // without it: the message area says so at once, and no way of starting a run sends a drive
 // anything beyond the search's INQUIRY. Drives without the need, or the privilege held, run.
 // /report=FILE: the JSON report of the run, in every start mode, also when nothing was written.
+TEST_F(Startup, UpdaterWindowThatCannotBeMadeIsAFailure) {
+    struct NoWindows : IWindowFactory {
+        std::shared_ptr<IDialogWindow> CreateDialogWindow(int, IDialogEvents&,
+                                                          IDialogWindow*) override {
+            return nullptr;
+        }
+    } none;
+    const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
+    sim = std::make_unique<SimulatedDrives>(Drive('D', "1.00"));
+    services.modulePath = services.executablePath = exe;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"/s"}, {}}) {
+        services.arguments = args;
+        CVarnelApp app(services, none);
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(kExitPending, app.ExitInstance());
+    }
+    EXPECT_EQ(0, Downloads());
+}
+
 TEST_F(Startup, ReportOfTheRun) {
     const std::string exe = BuildUpdater(dir.path(), UpdaterSpec());
     const std::string report = dir.File("run.json");
