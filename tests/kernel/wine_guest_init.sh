@@ -174,6 +174,30 @@ updater_steps() {
   take_log "${a}_aspi_drives"
 }
 
+# aspi_run: the 32-bit updater through ASPI, with the project's WNASPI32.DLL beside it (taken
+# before Wine's own) over the simulated drives of aspi.txt.
+aspi_run() (
+  export VARNEL_FORCE_ASPI=1 VARNEL_ASPI_DRIVES="$(winpath "$WORK/aspi-w32/aspi.txt")"
+  export WINEDLLOVERRIDES="mscoree,mshtml=;wnaspi32=n"
+  winrun w32 run "$(winpath "$WORK/aspi-w32/upd.exe")" /s /au /ae /all
+)
+
+# The 32-bit build's own tests, which the host cannot run: each unit test program once (from
+# its own folder, as CTest does; the test data is read from the host's tree over 9p), and the
+# ASPI transport against the project's WNASPI32.DLL.
+w32_own_steps() {
+  cd "$WORK/unit-w32" || return
+  for t in $UNIT_TESTS; do
+    eval "filter=\${UNIT_FILTER_$t:-*}"
+    record "w32_unit_$t" timeout "$UNIT_TIMEOUT" wine "./test_$t.exe" "--gtest_filter=$filter"
+    take_log "w32_unit_$t"
+  done
+  cd "$WORK" || return
+  record w32_aspi_sim aspi_run
+  take_log w32_aspi_sim
+  cp "$WORK/aspi-w32/aspi.journal" "$WORK/aspi-w32/aspi.txt.state" /results/ 2>/dev/null
+}
+
 stage_steps() {
   export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
   . /etc/wine-test.conf
@@ -209,6 +233,9 @@ stage_steps() {
   for a in $ARCHES; do
     updater_steps "$a"
   done
+  case " $ARCHES " in
+    *" w32 "*) w32_own_steps ;;
+  esac
   echo 0 >/proc/sys/dev/scsi/logging_level
   wineserver -k
   echo "$(now_ms)" >/results/total.ms
