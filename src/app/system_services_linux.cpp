@@ -12,11 +12,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 
 #include "app/logind_inhibitor.h"
 #include "app/system_services.h"
+#include "base/clock.h"
 #include "base/environment.h"
 
 extern char** environ;
@@ -68,7 +68,7 @@ public:
         return !dir.empty() ? dir : std::string("/var/log");
     }
 
-    int64_t Now() override { return static_cast<int64_t>(std::time(nullptr)); }
+    int64_t Now() override { return SecondsSince1970(); }
 
     void SleepMs(unsigned ms) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));

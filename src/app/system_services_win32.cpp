@@ -2,13 +2,10 @@
 #include <io.h>
 #include <windows.h>
 
-#include <ctime>
-
 #include "app/command_option.h"
 #include "app/system_services.h"
+#include "base/clock.h"
 #include "ui/win32_window.h"
-
-static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits (past 2038)");
 
 namespace {
 
@@ -92,7 +89,7 @@ public:
         return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
     }
 
-    int64_t Now() override { return static_cast<int64_t>(std::time(nullptr)); }
+    int64_t Now() override { return SecondsSince1970(); }
 
     void SleepMs(unsigned ms) override { ::Sleep(ms); }
 

@@ -2,16 +2,13 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <new>
 
+#include "base/clock.h"
 #include "base/file_io.h"
 #include "base/path_rules.h"
 #include "base/text.h"
 #include "package/customers.h"
-
-// Seconds since 1970 past 2038 (the 32-bit Windows build asks for a 64-bit time_t).
-static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits");
 
 namespace {
 
@@ -31,7 +28,7 @@ CUpdateData::CUpdateData()
       m_drive(*m_pSearchDrive),
       m_pFileImage(ZeroBuffer()),
       m_pFirmware(ZeroBuffer()),
-      m_clock([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
+      m_clock(SecondsSince1970) {}
 
 CUpdateData::~CUpdateData() {
     std::free(m_pFileImage);

@@ -58,13 +58,6 @@ UNIT_TESTS_LEFT_OUT = {
                  "105 s of the program's 183 s under emulation on a busy host (a download per "
                  "failing command); "
                  "the 64-bit and Linux builds run it on the host"),
-    "ui": (["UpdaterDialog.ProgressBarHiddenUntilTheFirstRunThenZeroToHundredPerRun",
-            "ConsoleWindow.TerminalScreenIsFramedAndRedrawnInPlace",
-            "UpdaterDialog.TwoDrivesDownloadInParallel"],
-           "they fail under wine32: the 32-bit build's std::this_thread::sleep_for does not "
-           "wait (its 64-bit time_t timespec is read by winpthreads as the 32-bit one), so the "
-           "simulator's delay_ms becomes 0: no progress between 0 and 100 is seen, and one "
-           "drive's download may end before the other's starts"),
 }
 UNIT_TIMEOUT = 300
 # The ASPI run against the project's WNASPI32.DLL: two simulated drives by ASPI address, the
