@@ -224,13 +224,19 @@ def boot(vmlinuz, initramfs, run_dir, accel):
            "-drive", "if=ide,index=2,media=cdrom,format=raw,file=%s" % (run_dir / "ide.iso"),
            "-drive", "if=none,id=res,format=raw,file=%s" % results,
            "-device", "virtio-blk-pci,drive=res"]
+    return run_guest(cmd, results, console, GUEST_TIMEOUT)
+
+
+def run_guest(cmd, results, console, timeout):
+    """Runs QEMU to its end; returns the files of the results disk (a tar archive) by name,
+    and the seconds it took."""
     start = time.monotonic()
     try:
-        status = subprocess.run(cmd, timeout=GUEST_TIMEOUT, stdin=subprocess.DEVNULL).returncode
+        status = subprocess.run(cmd, timeout=timeout, stdin=subprocess.DEVNULL).returncode
         if status != 0:
             print("guest: QEMU exited with status %d" % status)
     except subprocess.TimeoutExpired:
-        print("guest: no end after %d s; console: %s" % (GUEST_TIMEOUT, console))
+        print("guest: no end after %d s; console: %s" % (timeout, console))
     elapsed = time.monotonic() - start
     out = {}
     try:

@@ -264,25 +264,7 @@ def boot(vmlinuz, initramfs, run_dir, accel, i386_root):
            "-device", "virtio-blk-pci,drive=res"]
     if i386_root:
         cmd += ["-virtfs", "local,path=%s,mount_tag=i386root,%s" % (i386_root, share)]
-    start = time.monotonic()
-    try:
-        status = subprocess.run(cmd, timeout=GUEST_TIMEOUT, stdin=subprocess.DEVNULL).returncode
-        if status != 0:
-            print("guest: QEMU exited with status %d" % status)
-    except subprocess.TimeoutExpired:
-        print("guest: no end after %d s; console: %s" % (GUEST_TIMEOUT, console))
-    elapsed = time.monotonic() - start
-    out = {}
-    try:
-        import tarfile
-        with tarfile.open(results) as tar:
-            for member in tar.getmembers():
-                if member.isfile():
-                    out[Path(member.name).name] = tar.extractfile(member).read().decode(
-                        "utf-8", "replace")
-    except tarfile.TarError:
-        pass
-    return out, elapsed
+    return kt.run_guest(cmd, results, console, GUEST_TIMEOUT)
 
 
 # --- checks -------------------------------------------------------------------------------
