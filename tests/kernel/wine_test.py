@@ -590,19 +590,8 @@ def main():
                         name, " ".join(tests), why))
         checks.append(("32-bit varnel.exe under wine32: ASPI with the project's WNASPI32.DLL, "
                        "/s /au /ae /all into two simulated drives", check_aspi_sim))
-    failed = 0
     print("== Wine kernel test summary: guest %.0f s (%s)" % (elapsed, timings(res, builds)))
-    for title, check in checks:
-        if not files:
-            ok, detail = False, "no results from the guest (see %s)" % (run_dir / "console.log")
-        else:
-            ok, detail = check(res)
-        failed += not ok
-        print("%s  %s: %s" % ("PASS" if ok else "FAIL", title, detail))
-    print("%d passed, %d failed" % (len(checks) - failed, failed))
-    if not failed and not args.keep:
-        shutil.rmtree(run_dir / "root", ignore_errors=True)
-    return 1 if failed else 0
+    return kt.judge(checks, res if files else None, run_dir, args.keep)
 
 
 if __name__ == "__main__":
