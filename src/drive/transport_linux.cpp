@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -24,9 +25,28 @@ TransportFault FaultOf(int error, const std::string& device) {
         return TransportFault::NotPermitted;
     if (error == ENODEV || error == ENXIO)
         return TransportFault::DeviceGone;
+    if (device.empty())
+        return TransportFault::Unknown;
     struct stat info {};
-    if (!device.empty() && stat(device.c_str(), &info) != 0 && errno == ENOENT)
+    if (stat(device.c_str(), &info) != 0 && errno == ENOENT)
         return TransportFault::DeviceGone;
+    // The kernel fails the requests of a device being removed before its node goes; sysfs
+    // tells first: the block device has left, or its SCSI device is cancelled or deleted.
+    const std::filesystem::path block =
+        "/sys/class/block/" + std::filesystem::path(device).filename().string();
+    std::error_code ec;
+    if (std::filesystem::is_directory("/sys/class/block", ec) &&
+        !std::filesystem::exists(block, ec) && !ec) {
+        return TransportFault::DeviceGone;
+    }
+    char state[16] = {};
+    if (std::FILE* f = std::fopen((block / "device" / "state").c_str(), "rb")) {
+        const size_t n = std::fread(state, 1, sizeof state - 1, f);
+        std::fclose(f);
+        const std::string text(state, n);
+        if (text.rfind("cancel", 0) == 0 || text.rfind("deleted", 0) == 0)
+            return TransportFault::DeviceGone;
+    }
     return TransportFault::Unknown;
 }
 
