@@ -115,6 +115,17 @@ def module_files(tree, version, names):
 # --- guest image --------------------------------------------------------------------------
 
 
+def install_modules(tree, modules, root):
+    """Copies the modules into the initramfs root and lists them, in load order, in
+    /etc/modules.order."""
+    for ko in modules:
+        dest = root / Path(ko).relative_to(tree)
+        dest.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(ko, dest)
+    (root / "etc/modules.order").write_text(
+        "".join("/%s\n" % Path(ko).relative_to(tree) for ko in modules))
+
+
 def copy_with_libraries(programs, root):
     """Copies programs into root/bin and the shared libraries they load into root."""
     libs = set()
@@ -164,12 +175,7 @@ def make_initramfs(build, tree, version, run_dir):
     copy_with_libraries([engine, pkg] + [tool(t) for t in ("sg_inq", "sg_turs", "sg_start")],
                         root)
     modules = module_files(tree, version, MODULES)
-    for ko in modules:
-        dest = root / Path(ko).relative_to(tree)
-        dest.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(ko, dest)
-    (root / "etc/modules.order").write_text(
-        "".join("/%s\n" % Path(ko).relative_to(tree) for ko in modules))
+    install_modules(tree, modules, root)
     sdebug = module_files(tree, version, ["scsi_debug"])[-1]
     dest = root / Path(sdebug).relative_to(tree)
     dest.parent.mkdir(parents=True, exist_ok=True)

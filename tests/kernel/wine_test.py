@@ -215,12 +215,7 @@ def make_initramfs(tree, version, run_dir, conf):
     shutil.copy2(busybox, root / "bin" / "busybox")
     (root / "bin" / "sh").symlink_to("busybox")
     modules = kt.module_files(tree, version, MODULES)
-    for ko in modules:
-        dest = root / Path(ko).relative_to(tree)
-        dest.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(ko, dest)
-    (root / "etc/modules.order").write_text(
-        "".join("/%s\n" % Path(ko).relative_to(tree) for ko in modules))
+    kt.install_modules(tree, modules, root)
     sdebug = [ko for ko in kt.module_files(tree, version, ["scsi_debug"]) if ko not in modules]
     for ko in sdebug:
         dest = root / Path(ko).relative_to(tree)
